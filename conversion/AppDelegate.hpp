@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+#include "platform/FileWrapper.hpp"
+#include "platform/NIDragViewDelegate.hpp"
+
+namespace ni {
+
+class Error;
+class UserInterface;
+
+inline constexpr std::string_view kExportFolderName = "Notara Export";
+inline constexpr std::string_view kLabelIdle = "DRAG NOTARA FOLDER HERE";
+inline constexpr std::string_view kLabelExportPending = "IMPORT SUCCESSFUL";
+
+// What the last conversion found, for summaries.
+struct ConversionSummary {
+    std::size_t notes = 0;
+    std::size_t pictures = 0;
+    std::size_t subFolders = 0;
+    std::size_t skippedLinks = 0;
+};
+
+enum class ConversionOutcome { Converted, NothingToConvert, Failed };
+
+// The application controller: runs a conversion for a dropped or chosen folder,
+// keeps the resulting export folder until it is moved, and removes it at quit.
+// It reaches the window only through UserInterface, so both front ends use it.
+class AppDelegate : public NIDragViewDelegate {
+public:
+    explicit AppDelegate(UserInterface* userInterface);
+    ~AppDelegate() override;
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // The export folder waiting to be moved; nothing when none is pending.
+    const std::optional<std::filesystem::path>& exportURL() const noexcept { return exportURL_; }
+    // Records the pending export and sets the status label to match.
+    void setExportURL(std::optional<std::filesystem::path> url);
+
+    // User commands.
+    void openFolder();
+    void saveFiles();
+
+    void dragViewDidReceiveURL(const std::filesystem::path& url) override;
+    ConversionOutcome runFolderConversionAtURL(const std::filesystem::path& url);
+
+    // Converts every note of folderURL into "Notara Export" in a new unique
+    // temporary folder and makes it the pending export. False with the error set
+    // on failure (the temporary folder is removed again); false with the error
+    // untouched after the "No files found" alert.
+    bool convertFolderAtURL(const std::filesystem::path& folderURL, Error* error);
+    const ConversionSummary& lastConversionSummary() const noexcept { return summary_; }
+
+    // Removes a pending export (and its emptied temporary folder) at quit.
+    void applicationWillTerminate();
+
+    // The sheet builder. A new package tree for the note file, or nothing with the error set.
+    static std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const std::filesystem::path& url, Error* error);
+    // Markup nodes, each appended as the new last child of parent and returned.
+    static pugi::xml_node newParagraphElement(pugi::xml_node parent);
+    static pugi::xml_node newLineBreakElement(pugi::xml_node parent);
+    static pugi::xml_node newAttachmentElementWithType(pugi::xml_node parent, std::string_view type,
+                                                       std::u16string_view stringValue);
+    // The date a note's Created or Modified value denotes (the user's locale,
+    // medium date and short time, in the user's time zone); nothing when it doesn't parse.
+    static std::optional<Date> dateFromString(std::u16string_view string);
+
+private:
+    UserInterface* userInterface_;
+    std::optional<std::filesystem::path> exportURL_;
+    ConversionSummary summary_;
+};
+
+}  // namespace ni

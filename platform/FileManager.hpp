@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+
+namespace ni {
+
+class Error;
+
+// Creates url and any missing parents (mode 0755 unless given). False with the
+// error set on failure; an existing directory is success.
+bool createDirectoryAtURL(const std::filesystem::path& url, Error* error);
+
+// Moves source to destination, never replacing an existing item (a dangling
+// link counts as existing). Across file systems the tree is copied under a
+// temporary name beside destination, keeping modes and modification times,
+// renamed into place, and only then the source is removed; a failed copy
+// removes its partial copy and leaves the source as it was.
+bool moveItemAtURL(const std::filesystem::path& source, const std::filesystem::path& destination, Error* error);
+
+// Removes url and everything inside it. Symbolic links are removed, never
+// followed. Nothing there is success.
+bool removeItemAtURL(const std::filesystem::path& url, Error* error);
+
+}  // namespace ni

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ni {
+
+class Error;
+
+using Date = std::chrono::system_clock::time_point;
+
+// One node of a package tree built in memory and written out in one go:
+// a directory of named children, a file with bytes, or a reference to an
+// existing file whose bytes are copied only when the tree is written.
+class FileWrapper {
+public:
+    enum class Kind { Directory, RegularFile, FileReference };
+    using Children = std::map<std::string, std::unique_ptr<FileWrapper>>;
+
+    static std::unique_ptr<FileWrapper> directory(Children children);
+    static std::unique_ptr<FileWrapper> regularFile(std::string contents);
+    static std::unique_ptr<FileWrapper> fileReference(std::filesystem::path source);
+
+    Kind kind() const noexcept { return kind_; }
+    const Children& children() const noexcept { return children_; }
+    const std::string& contents() const noexcept { return contents_; }
+    const std::filesystem::path& source() const noexcept { return source_; }
+
+    // Names are file-system bytes (UTF-8 for names we make).
+    const std::string& filename() const noexcept { return filename_; }
+    void setFilename(std::string name) { filename_ = std::move(name); }
+    const std::string& preferredFilename() const noexcept { return preferredFilename_; }
+    void setPreferredFilename(std::string name) { preferredFilename_ = std::move(name); }
+
+    // Dates applied to the written item after its contents. Linux records no
+    // creation date, so only the modification date reaches the disk.
+    std::optional<Date> creationDate;
+    std::optional<Date> modificationDate;
+
+    // Writes the node at url, which must not exist: nothing is ever written
+    // over an existing item. False with the error set on failure; a failed
+    // write leaves what it wrote so far for the caller to remove.
+    bool writeToURL(const std::filesystem::path& url, Error* error) const;
+
+private:
+    explicit FileWrapper(Kind kind) : kind_(kind) {}
+    bool writeAt(int parentFd, const std::string& name, const std::filesystem::path& url, Error* error) const;
+
+    Kind kind_;
+    Children children_;
+    std::string contents_;
+    std::filesystem::path source_;
+    std::string filename_;
+    std::string preferredFilename_;
+};
+
+}  // namespace ni

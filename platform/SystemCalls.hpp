@@ -1,0 +1,18 @@
+#pragma once
+
+namespace ni::sys {
+
+// A seam for tests: makes chosen file operations fail with a given errno, as a
+// full disk, a size limit or a foreign file system would. Never armed in
+// normal runs.
+enum class Operation { Write, Rename, Copy, CreateDirectory };
+
+// From now on, the call after `succeedFirst` successful calls of `operation`,
+// and every later one, fails with errnoValue.
+void injectFault(Operation operation, int errnoValue, int succeedFirst = 0);
+void clearFaults();
+
+// The errno the next call of `operation` must fail with, or 0. Counts the call.
+int injectedFault(Operation operation);
+
+}  // namespace ni::sys

@@ -1,0 +1,78 @@
+#pragma once
+
+// Shared helpers for the test suites: a scratch folder per test, with TMPDIR
+// pointing into it, and small file helpers.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+
+namespace ni::test {
+
+namespace fs = std::filesystem;
+
+inline fs::path dataDirectory() { return fs::path(NI_TEST_DATA_DIR); }
+
+// Makes a fresh folder for one test under the build tree and points TMPDIR at
+// a "tmp" folder inside it; restores TMPDIR and removes everything afterwards.
+class ScratchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<int> counter{0};
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root_ = fs::path(NI_TEST_SCRATCH_DIR) /
+                (std::string(info->test_suite_name()) + "." + info->name() + "." + std::to_string(::getpid()) + "." +
+                 std::to_string(counter++));
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+        fs::create_directories(root_ / "tmp");
+        if (const char* old = std::getenv("TMPDIR")) oldTmpdir_ = old;
+        ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+    }
+    void TearDown() override {
+        if (oldTmpdir_)
+            ::setenv("TMPDIR", oldTmpdir_->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        std::error_code ec;
+        // Tests may leave folders without write permission behind.
+        for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
+        }
+        ::chmod(root_.c_str(), 0755);
+        fs::remove_all(root_, ec);
+    }
+
+    const fs::path& root() const { return root_; }
+    fs::path tmp() const { return root_ / "tmp"; }
+
+private:
+    fs::path root_;
+    std::optional<std::string> oldTmpdir_;
+};
+
+inline void writeFile(const fs::path& path, std::string_view bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+inline std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool runningAsRoot() { return ::geteuid() == 0; }
+
+}  // namespace ni::test
