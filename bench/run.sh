@@ -50,8 +50,9 @@ done
 scratch=${BENCH_DIR:-$build/bench-data}
 mkdir -p "$scratch"
 scratch=$(cd "$scratch" && pwd)
-[ "$scratch" != / ] && [ "$scratch" != "${HOME:-/nonexistent}" ] ||
+if [ "$scratch" = / ] || [ "$scratch" = "${HOME:-/nonexistent}" ]; then
   die "BENCH_DIR must be a scratch folder, not $scratch"
+fi
 
 # Source and three copies: per note about 24 KB in the source (a tenth of the
 # notes carry a 200 KB picture) and about 36 KB in each copy, blocks included.
