@@ -1,1 +1,262 @@
-// placeholder
+#include "conversion/FolderConversion.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <unordered_set>
+
+#include "conversion/NINote.hpp"
+#include "platform/Error.hpp"
+#include "platform/FileManager.hpp"
+#include "platform/UserInterface.hpp"
+#include "utilities/StringPathUtilities.hpp"
+#include "utilities/TemporaryFiles.hpp"
+#include "utilities/TypeIdentifiers.hpp"
+#include "utilities/URLPathUtilities.hpp"
+
+namespace ni {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class EntryKind { Directory, SymbolicLink, Other };
+
+struct Entry {
+    std::string name;
+    EntryKind kind;
+};
+
+// The visible entries of a folder in byte order of their names, so that two
+// runs over one export agree. A folder that can't be listed is an error:
+// treating it as empty would report success with notes missing.
+std::optional<std::vector<Entry>> listFolder(const fs::path& url, Error* error) {
+    DIR* dir = ::opendir(url.c_str());
+    if (dir == nullptr) {
+        setError(error,
+                 Error(errno == ENOTDIR ? ErrorKind::NotDirectory : ErrorKind::ListFailed, url, errno));
+        return std::nullopt;
+    }
+    std::vector<Entry> entries;
+    errno = 0;
+    while (const dirent* item = ::readdir(dir)) {
+        if (item->d_name[0] == '.') continue;  // hidden, "." and ".."
+        EntryKind kind = EntryKind::Other;
+        unsigned char type = item->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+        }
+        if (type == DT_DIR) kind = EntryKind::Directory;
+        if (type == DT_LNK) kind = EntryKind::SymbolicLink;
+        entries.push_back({item->d_name, kind});
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) {
+        setError(error, Error(ErrorKind::ListFailed, url, readError));
+        return std::nullopt;
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return entries;
+}
+
+bool isNoteName(const std::string& name) {
+    static const std::vector<std::string> plainText = {std::string(kUTTypePlainText)};
+    return pathExtensionConformsToTypes(pathExtension(name), plainText);
+}
+
+// File-system bytes as UTF-16; bytes that aren't UTF-8 become U+FFFD.
+std::u16string lossyUTF16(std::string_view bytes) {
+    std::u16string text;
+    while (!bytes.empty()) {
+        std::size_t bad = 0;
+        if (auto whole = utf16FromUTF8(bytes, &bad)) return text + *whole;
+        text += *utf16FromUTF8(bytes.substr(0, bad));
+        text += u'\uFFFD';
+        bytes.remove_prefix(bad + 1);
+    }
+    return text;
+}
+
+// How names are compared on the file systems where sheets are used: letter
+// case and Unicode composition ignored.
+std::u16string nameKey(std::u16string_view name) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    icu::UnicodeString text(name.data(), static_cast<int32_t>(name.size()));
+    icu::UnicodeString decomposed = U_SUCCESS(status) ? nfd->normalize(text, status) : text;
+    if (U_FAILURE(status)) decomposed = text;
+    decomposed.toLower(icu::Locale::getRoot());
+    return std::u16string(reinterpret_cast<const char16_t*>(decomposed.getBuffer()),
+                          static_cast<std::size_t>(decomposed.length()));
+}
+
+// Keeps the package names of one folder apart: a name that collides with an
+// earlier one gets "Name - 2.inkvale" and so on; any other stays as it is.
+class PackageNames {
+public:
+    void take(const std::string& name) {
+        const std::u16string text = lossyUTF16(name);
+        namesByKey_.emplace(nameKey(text), text);
+    }
+
+    std::string assign(const std::string& preferred) {
+        const std::u16string text = lossyUTF16(preferred);
+        const std::u16string key = nameKey(text);
+        if (!namesByKey_.contains(key)) {
+            namesByKey_.emplace(key, text);
+            return preferred;
+        }
+        // Only names that share the stem can meet a numbered candidate, so the
+        // choice looks at that family rather than at the whole folder.
+        const std::u16string stemKey = nameKey(lossyUTF16(lastPathComponentDeletingPathExtension(preferred)));
+        std::vector<std::u16string> family;
+        for (auto it = namesByKey_.lower_bound(stemKey);
+             it != namesByKey_.end() && it->first.starts_with(stemKey); ++it)
+            family.push_back(it->second);
+        const std::u16string chosen = filenameForPrefererredName(text, std::nullopt, &family).value_or(text);
+        namesByKey_.emplace(nameKey(chosen), chosen);
+        return utf8FromUTF16(chosen);
+    }
+
+private:
+    std::map<std::u16string, std::u16string> namesByKey_;
+};
+
+struct PendingNote {
+    fs::path url;
+    std::vector<std::unique_ptr<FileWrapper>>* destination;
+    PackageNames* names;
+};
+
+}  // namespace
+
+std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* error, UserInterface* progress) {
+    struct stat st {};
+    if (::stat(folderURL.c_str(), &st) != 0) {
+        const int saved = errno;
+        setError(error,
+                 Error(saved == ENOENT ? ErrorKind::FileNotFound : ErrorKind::ReadFailed, folderURL, saved));
+        return std::nullopt;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        setError(error, Error(ErrorKind::NotDirectory, folderURL));
+        return std::nullopt;
+    }
+    const auto entries = listFolder(folderURL, error);
+    if (!entries) return std::nullopt;
+
+    FolderScan scan;
+    std::vector<PendingNote> pending;
+    // Group folders are written first into the export folder, so their names
+    // are taken before any top-level sheet is named.
+    std::size_t groupCount = 0;
+    for (const Entry& entry : *entries) groupCount += entry.kind == EntryKind::Directory;
+    scan.groups.reserve(groupCount);
+    std::vector<PackageNames> groupNames(groupCount);
+    PackageNames topLevelNames;
+
+    for (const Entry& entry : *entries) {
+        const fs::path url = folderURL / entry.name;
+        if (entry.kind == EntryKind::SymbolicLink) {
+            ++scan.summary.skippedLinks;  // never followed out of the export
+        } else if (entry.kind == EntryKind::Directory) {
+            SheetGroup& group = scan.groups.emplace_back();
+            group.name = entry.name;
+            topLevelNames.take(entry.name);
+            PackageNames* names = &groupNames[scan.groups.size() - 1];
+            const auto children = listFolder(url, error);
+            if (!children) return std::nullopt;
+            for (const Entry& child : *children) {
+                if (child.kind == EntryKind::SymbolicLink) {
+                    ++scan.summary.skippedLinks;
+                } else if (isNoteName(child.name)) {
+                    pending.push_back({url / child.name, &group.sheets, names});
+                }
+            }
+        } else if (isNoteName(entry.name)) {
+            pending.push_back({url, &scan.topLevelSheets, &topLevelNames});
+        }
+    }
+
+    const std::size_t total = pending.size();
+    for (std::size_t i = 0; i < total; ++i) {
+        if (progress != nullptr) progress->conversionProgress(ConversionPhase::ReadingNotes, i, total);
+        auto sheet = AppDelegate::createSheetFromFileAtURL(pending[i].url, error);
+        if (!sheet) return std::nullopt;
+        if (sheet->children().contains("Media")) ++scan.summary.pictures;
+        sheet->setFilename(pending[i].names->assign(sheet->filename()));
+        pending[i].destination->push_back(std::move(sheet));
+    }
+    if (progress != nullptr) progress->conversionProgress(ConversionPhase::ReadingNotes, total, total);
+    scan.summary.notes = total;
+    scan.summary.subFolders = scan.groups.size();
+    return scan;
+}
+
+bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* error,
+                     UserInterface* progress) {
+    std::size_t total = scan.topLevelSheets.size();
+    for (const SheetGroup& group : scan.groups) total += group.sheets.size();
+    std::size_t written = 0;
+    const auto report = [&] {
+        if (progress != nullptr)
+            progress->conversionProgress(ConversionPhase::WritingPackages, written, total);
+    };
+    report();
+    // The export folder exists before anything goes into it, groups or not.
+    if (!FileWrapper::directory({})->writeToURL(exportURL, error)) return false;
+    for (const SheetGroup& group : scan.groups) {
+        const fs::path groupURL = exportURL / group.name;
+        if (!FileWrapper::directory({})->writeToURL(groupURL, error)) return false;
+        for (const auto& sheet : group.sheets) {
+            if (!sheet->writeToURL(groupURL / sheet->filename(), error)) return false;
+            ++written;
+            report();
+        }
+    }
+    for (const auto& sheet : scan.topLevelSheets) {
+        if (!sheet->writeToURL(exportURL / sheet->filename(), error)) return false;
+        ++written;
+        report();
+    }
+    return true;
+}
+
+bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
+    auto scan = scanFolderAtURL(folderURL, error, userInterface_);
+    if (!scan) return false;
+    if (scan->empty()) {
+        fs::path named = folderURL;
+        if (!named.has_filename()) named = named.parent_path();
+        if (userInterface_ != nullptr) {
+            userInterface_->runAlert(
+                {"No files found",
+                 "No importable files were found in “" + displayPath(named.filename()) + "”.",
+                 {"OK"}});
+        }
+        return false;
+    }
+    const auto temporaryDirectory = createUniqueTemporaryDirectoryWithError(error);
+    if (!temporaryDirectory) return false;
+    const fs::path exportURL = *temporaryDirectory / kExportFolderName;
+    if (!writeFolderScan(*scan, exportURL, error, userInterface_)) {
+        // A failed run leaves nothing behind in the temporary area.
+        removeItemAtURL(*temporaryDirectory, nullptr);
+        return false;
+    }
+    summary_ = scan->summary;
+    setExportURL(exportURL);
+    return true;
+}
+
+}  // namespace ni

@@ -22,8 +22,8 @@ struct SheetGroup {
 
 // Everything phase one builds in memory before anything is written.
 struct FolderScan {
-    std::vector<SheetGroup> groups;                             // in name order
-    std::vector<std::unique_ptr<FileWrapper>> topLevelSheets;   // in name order
+    std::vector<SheetGroup> groups;                            // in name order
+    std::vector<std::unique_ptr<FileWrapper>> topLevelSheets;  // in name order
     ConversionSummary summary;
 
     bool empty() const noexcept { return groups.empty() && topLevelSheets.empty(); }

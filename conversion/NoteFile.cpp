@@ -1,1 +1,346 @@
-// placeholder
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unicode/datefmt.h>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include "conversion/AppDelegate.hpp"
+#include "conversion/NINote.hpp"
+#include "platform/Error.hpp"
+
+namespace ni {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char16_t kLF = u'\n';
+constexpr char16_t kCR = u'\r';
+constexpr char16_t kParagraphSeparator = u'\u2029';
+
+bool isParagraphSeparator(char16_t c) { return c == kLF || c == kCR || c == kParagraphSeparator; }
+
+// The last occurrence of key that begins a line. A key inside a sentence is
+// text: cutting there would drop the lines after it and invent a value.
+std::optional<std::size_t> lastLineStartOf(std::u16string_view text, std::u16string_view key) {
+    std::size_t from = std::u16string_view::npos;
+    while (true) {
+        const std::size_t found = text.rfind(key, from);
+        if (found == std::u16string_view::npos) return std::nullopt;
+        if (found == 0 || isParagraphSeparator(text[found - 1])) return found;
+        if (found == 0) return std::nullopt;
+        from = found - 1;
+    }
+}
+
+// The rest of the key's line: its paragraph less the key and the line end.
+// Whatever ends the line (LF, CR LF, CR, U+2029) is never part of a value.
+std::u16string_view valueAt(std::u16string_view text, std::size_t position, std::size_t keyLength) {
+    std::size_t end = position + keyLength;
+    while (end < text.size() && !isParagraphSeparator(text[end])) ++end;
+    return text.substr(position + keyLength, end - position - keyLength);
+}
+
+std::vector<std::u16string> splitTags(std::u16string_view value) {
+    std::vector<std::u16string> names;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t separator = value.find(u", ", start);
+        std::u16string name(value.substr(
+            start, separator == std::u16string_view::npos ? std::u16string_view::npos : separator - start));
+        for (char16_t& c : name) {
+            if (c == u',') c = u' ';
+        }
+        names.push_back(std::move(name));
+        if (separator == std::u16string_view::npos) break;
+        start = separator + 2;
+    }
+    return names;
+}
+
+// The picture named by value inside the note's "Pictures" folder, when it is a
+// regular file reached through real folders. An absolute value, a ".."
+// component or a symbolic link on the way gives no picture: a crafted export
+// must not pull files from elsewhere into a sheet.
+std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_view value) {
+    if (value.empty() || value.front() == u'/' || value.find(u'\0') != std::u16string_view::npos)
+        return std::nullopt;
+    const fs::path relative(utf8FromUTF16(value));
+    fs::path location = noteURL.parent_path() / "Pictures";
+    struct stat st {};
+    if (::lstat(location.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    std::vector<fs::path> components(relative.begin(), relative.end());
+    while (!components.empty() && components.back().empty()) components.pop_back();  // "a.jpg/"
+    if (components.empty()) return std::nullopt;
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        const fs::path& component = components[i];
+        if (component == "..") return std::nullopt;
+        if (component.empty() || component == ".") continue;
+        location /= component;
+        if (::lstat(location.c_str(), &st) != 0) return std::nullopt;
+        const bool last = i + 1 == components.size();
+        if (last ? !S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) return std::nullopt;
+    }
+    return location;
+}
+
+// The user's locale for dates: LC_ALL, else LC_TIME, else LANG; C and POSIX
+// read as the POSIX variant of English.
+std::string dateLocaleName() {
+    const char* chosen = nullptr;
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') {
+            chosen = value;
+            break;
+        }
+    }
+    std::string name = chosen != nullptr ? chosen : "";
+    name = name.substr(0, name.find_first_of(".@"));
+    if (name.empty() || name == "C" || name == "POSIX") return "en_US_POSIX";
+    return name;
+}
+
+std::string timeZoneName() {
+    const char* tz = std::getenv("TZ");
+    if (tz == nullptr) return {};
+    return std::string(tz[0] == ':' ? tz + 1 : tz);
+}
+
+// No-break spaces read as ordinary spaces, in patterns and in values alike:
+// newer locale data writes U+202F or U+00A0 where older exports have a space.
+void unifySpaces(icu::UnicodeString& text) {
+    text.findAndReplace(icu::UnicodeString(static_cast<UChar>(0x202F)), icu::UnicodeString(u' '));
+    text.findAndReplace(icu::UnicodeString(static_cast<UChar>(0x00A0)), icu::UnicodeString(u' '));
+}
+
+struct DateParser {
+    std::string key;
+    std::unique_ptr<icu::SimpleDateFormat> format;
+};
+
+// One parser per thread, made again only when the locale or time zone changes.
+icu::SimpleDateFormat* dateParser() {
+    thread_local DateParser parser;
+    const std::string locale = dateLocaleName();
+    const std::string zone = timeZoneName();
+    const std::string key = locale + "|" + zone;
+    if (parser.format && parser.key == key) return parser.format.get();
+    parser.format.reset();
+    parser.key = key;
+    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
+        icu::DateFormat::kMedium, icu::DateFormat::kShort, icu::Locale(locale.c_str())));
+    auto* simple = dynamic_cast<icu::SimpleDateFormat*>(format.get());
+    if (simple == nullptr) return nullptr;
+    format.release();
+    parser.format.reset(simple);
+    icu::UnicodeString pattern;
+    simple->toPattern(pattern);
+    unifySpaces(pattern);
+    simple->applyPattern(pattern);
+    simple->setLenient(false);
+    if (!zone.empty()) {
+        simple->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone)));
+    } else {
+        simple->adoptTimeZone(icu::TimeZone::detectHostTimeZone());
+    }
+    return simple;
+}
+
+}  // namespace
+
+std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t* badOffset) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    const auto fail = [&](std::size_t offset) -> std::optional<std::u16string> {
+        if (badOffset != nullptr) *badOffset = offset;
+        return std::nullopt;
+    };
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            text.push_back(c);
+            ++i;
+            continue;
+        }
+        std::size_t length;
+        char32_t value;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            value = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            value = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            value = c & 0x07;
+        } else {
+            return fail(i);
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if (i + k >= n || (s[i + k] & 0xC0) != 0x80) return fail(i);
+            value = (value << 6) | (s[i + k] & 0x3F);
+        }
+        if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF)) ||
+            (value >= 0xD800 && value <= 0xDFFF))
+            return fail(i);
+        if (value >= 0x10000) {
+            value -= 0x10000;
+            text.push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
+            text.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+        } else {
+            text.push_back(static_cast<char16_t>(value));
+        }
+        i += length;
+    }
+    return text;
+}
+
+std::string utf8FromUTF16(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+NINote noteFromText(std::u16string_view text, const fs::path& url) {
+    NINote note;
+    if (!text.empty() && text.front() == u'\uFEFF')
+        text.remove_prefix(1);  // a byte-order mark isn't title text
+
+    const auto picture = lastLineStartOf(text, u"Picture: ");
+    const auto tags = lastLineStartOf(text, u"Tags: ");
+    const auto created = lastLineStartOf(text, u"Created: ");
+    const auto modified = lastLineStartOf(text, u"Modified: ");
+
+    const std::size_t cut = picture ? *picture : tags ? *tags : created ? *created : text.size();
+    std::u16string_view head = text.substr(0, cut);
+    // The blank line before the metadata, with LF or CR LF line ends.
+    const auto dropLineEnd = [](std::u16string_view s) -> std::optional<std::u16string_view> {
+        if (s.empty() || s.back() != kLF) return std::nullopt;
+        s.remove_suffix(1);
+        if (!s.empty() && s.back() == kCR) s.remove_suffix(1);
+        return s;
+    };
+    if (const auto once = dropLineEnd(head)) {
+        if (const auto twice = dropLineEnd(*once)) head = *twice;
+    }
+
+    if (const std::size_t lf = head.find(kLF); lf != std::u16string_view::npos) {
+        std::u16string_view title = head.substr(0, lf);
+        if (!title.empty() && title.back() == kCR) title.remove_suffix(1);
+        note.title = title;
+        note.body = head.substr(lf + 1);
+    } else {
+        note.body = head;
+    }
+
+    if (tags) note.tagNames = splitTags(valueAt(text, *tags, 6));
+    if (picture) note.pictureURL = pictureLocation(url, valueAt(text, *picture, 9));
+    if (modified) note.modificationDate = AppDelegate::dateFromString(valueAt(text, *modified, 10));
+    if (created) note.creationDate = AppDelegate::dateFromString(valueAt(text, *created, 9));
+    return note;
+}
+
+std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error) {
+    // O_NONBLOCK: a FIFO with a note's name must never stall the run.
+    const int fd = ::open(url.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int saved = errno;
+        if (saved == ENOENT)
+            setError(error, Error(ErrorKind::FileNotFound, url, saved));
+        else if (saved == ELOOP)
+            setError(error, Error(ErrorKind::NotRegularFile, url));
+        else
+            setError(error, Error(ErrorKind::ReadFailed, url, saved));
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int saved = errno;
+        ::close(fd);
+        setError(error, S_ISREG(st.st_mode) ? Error(ErrorKind::ReadFailed, url, saved)
+                                            : Error(ErrorKind::NotRegularFile, url));
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t filled = 0;
+    while (true) {
+        if (filled == bytes.size()) bytes.resize(bytes.size() + 4096);  // the file grew since fstat
+        const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int saved = errno;
+            ::close(fd);
+            setError(error, Error(ErrorKind::ReadFailed, url, saved));
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(filled);
+
+    std::string_view content(bytes);
+    std::size_t offsetBase = 0;
+    if (content.starts_with("\xEF\xBB\xBF")) {
+        content.remove_prefix(3);
+        offsetBase = 3;
+    }
+    std::size_t bad = 0;
+    auto text = utf16FromUTF8(content, &bad);
+    if (!text) {
+        setError(error, Error(ErrorKind::InvalidUTF8, url, 0, std::to_string(bad + offsetBase)));
+        return std::nullopt;
+    }
+    std::string().swap(bytes);
+    return noteFromText(*text, url);
+}
+
+std::optional<Date> AppDelegate::dateFromString(std::u16string_view string) {
+    icu::SimpleDateFormat* parser = dateParser();
+    if (parser == nullptr || string.empty()) return std::nullopt;
+    icu::UnicodeString text(string.data(), static_cast<int32_t>(string.size()));
+    unifySpaces(text);
+    icu::ParsePosition position(0);
+    const UDate when = parser->parse(text, position);
+    if (position.getErrorIndex() >= 0 || position.getIndex() != text.length()) return std::nullopt;
+    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double, std::milli>(when)));
+}
+
+}  // namespace ni

@@ -1,1 +1,157 @@
-// placeholder
+#include "conversion/SheetContent.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "conversion/AppDelegate.hpp"
+#include "conversion/NINote.hpp"
+#include "platform/Error.hpp"
+
+namespace ni {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool allowedInXML(char32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// UTF-8 for markup: characters XML 1.0 can't hold (most C0 controls, U+FFFE,
+// U+FFFF, unpaired surrogates) are left out, or no parser would accept the
+// sheet. Text.txt keeps the note as it was.
+std::string xmlText(std::u16string_view text) {
+    std::u16string kept;
+    kept.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                kept.push_back(c);
+                kept.push_back(text[++i]);
+            }
+            continue;
+        }
+        if (allowedInXML(c)) kept.push_back(c);
+    }
+    return utf8FromUTF16(kept);
+}
+
+void appendText(pugi::xml_node parent, std::u16string_view text) {
+    parent.append_child(pugi::node_pcdata).set_value(xmlText(text).c_str());
+}
+
+// Calls visit for each paragraph of text without its separator (LF, CR, CR LF
+// or U+2029). A separator at the very end starts no further paragraph.
+template <typename Visit>
+void enumerateParagraphs(std::u16string_view text, Visit visit) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = start;
+        while (end < text.size() && text[end] != u'\n' && text[end] != u'\r' && text[end] != u'\u2029') ++end;
+        visit(text.substr(start, end - start));
+        if (end == text.size()) break;
+        start = end + ((text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ? 2 : 1);
+    }
+}
+
+class StringWriter : public pugi::xml_writer {
+public:
+    explicit StringWriter(std::string& out) : out_(out) {}
+    void write(const void* data, size_t size) override { out_.append(static_cast<const char*>(data), size); }
+
+private:
+    std::string& out_;
+};
+
+}  // namespace
+
+pugi::xml_node AppDelegate::newParagraphElement(pugi::xml_node parent) { return parent.append_child("p"); }
+
+pugi::xml_node AppDelegate::newLineBreakElement(pugi::xml_node parent) {
+    pugi::xml_node lineBreak = parent.append_child(pugi::node_pcdata);
+    lineBreak.set_value("\n");
+    return lineBreak;
+}
+
+pugi::xml_node AppDelegate::newAttachmentElementWithType(pugi::xml_node parent, std::string_view type,
+                                                         std::u16string_view stringValue) {
+    pugi::xml_node attachment = parent.append_child("attachment");
+    attachment.append_attribute("type").set_value(std::string(type).c_str());
+    appendText(attachment, stringValue);
+    return attachment;
+}
+
+bool loadTemplateContent(const fs::path& templateURL, pugi::xml_document& document, Error* error) {
+    const fs::path contentURL = templateURL / "Content.xml";
+    struct stat st {};
+    if (::stat(contentURL.c_str(), &st) != 0) {
+        const int saved = errno;
+        return setError(error,
+                        Error(saved == ENOENT ? ErrorKind::TemplateMissing : ErrorKind::TemplateInvalid,
+                              contentURL, saved));
+    }
+    const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_comments |
+                             pugi::parse_pi | pugi::parse_doctype;
+    const pugi::xml_parse_result result =
+        document.load_file(contentURL.c_str(), options, pugi::encoding_utf8);
+    if (!result) {
+        return setError(error, Error(ErrorKind::TemplateInvalid, contentURL, 0,
+                                     std::string("it isn’t well-formed XML (") + result.description() +
+                                         " at byte " + std::to_string(result.offset) + ")"));
+    }
+    return true;
+}
+
+void fillSheet(pugi::xml_document& document, const NINote& note,
+               const std::optional<std::string>& pictureIdentifier) {
+    pugi::xml_node sheet = document.document_element();
+    if (std::string_view(sheet.name()) != "sheet") sheet = pugi::xml_node();
+    pugi::xml_node string = sheet.child("string");
+
+    if (string) {
+        AppDelegate::newLineBreakElement(string);
+        if (!note.title.empty()) {
+            pugi::xml_node heading = AppDelegate::newParagraphElement(string);
+            pugi::xml_node tag = heading.append_child("tags").append_child("tag");
+            tag.append_attribute("kind").set_value("heading1");
+            tag.append_child(pugi::node_pcdata).set_value("# ");
+            appendText(heading, note.title);
+            AppDelegate::newLineBreakElement(string);
+        }
+        enumerateParagraphs(note.body, [&](std::u16string_view paragraph) {
+            appendText(AppDelegate::newParagraphElement(string), paragraph);
+            AppDelegate::newLineBreakElement(string);
+        });
+    }
+    if (sheet) {
+        if (note.tagNames) {
+            std::u16string joined;
+            for (std::size_t i = 0; i < note.tagNames->size(); ++i) {
+                if (i > 0) joined += u',';
+                joined += (*note.tagNames)[i];
+            }
+            AppDelegate::newAttachmentElementWithType(sheet, "keywords", joined);
+            AppDelegate::newLineBreakElement(sheet);
+        }
+        if (pictureIdentifier) {
+            std::u16string identifier(pictureIdentifier->begin(), pictureIdentifier->end());
+            AppDelegate::newAttachmentElementWithType(sheet, "file", identifier);
+            AppDelegate::newLineBreakElement(sheet);
+        }
+    }
+}
+
+std::string serializedSheet(const pugi::xml_document& document) {
+    std::string out;
+    StringWriter writer(out);
+    // Raw: no indentation of ours, so the only line breaks are the sheet's own.
+    document.save(writer, "",
+                  pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
+                  pugi::encoding_utf8);
+    return out;
+}
+
+}  // namespace ni

@@ -2,22 +2,22 @@
 
 #include <filesystem>
 #include <optional>
-#include <string>
-
 #include <pugixml.hpp>
+#include <string>
 
 namespace ni {
 
 class Error;
 struct NINote;
 
-// Parses the template package's "Content.xml" into document. False, with a
-// TemplateInvalid error naming the file, when it can't be read or parsed or
-// lacks the /sheet root.
-bool loadTemplateContent(const std::filesystem::path& templateURL, pugi::xml_document& document, Error* error);
+// Parses the template package's "Content.xml" into document. False, with the
+// error naming the file, when it is missing or isn't well-formed XML.
+bool loadTemplateContent(const std::filesystem::path& templateURL, pugi::xml_document& document,
+                         Error* error);
 
 // Appends the note's heading, paragraphs, keywords and picture attachment.
-void fillSheet(pugi::xml_document& document, const NINote& note, const std::optional<std::string>& pictureIdentifier);
+void fillSheet(pugi::xml_document& document, const NINote& note,
+               const std::optional<std::string>& pictureIdentifier);
 
 // The document's bytes: no indentation of our own; CR written as &#13; so it
 // survives parsing, and characters XML 1.0 can't hold left out.

@@ -1,1 +1,55 @@
-// placeholder
+#include "conversion/AppDelegate.hpp"
+#include "conversion/NINote.hpp"
+#include "conversion/SheetContent.hpp"
+#include "platform/Error.hpp"
+#include "platform/Resources.hpp"
+#include "utilities/URLPathUtilities.hpp"
+#include "utilities/UniqueIdentifier.hpp"
+
+namespace ni {
+
+namespace fs = std::filesystem;
+
+std::unique_ptr<FileWrapper> AppDelegate::createSheetFromFileAtURL(const fs::path& url, Error* error) {
+    const auto templateURL = URLForResource("Sheet Template", "inkvale", error);
+    if (!templateURL) return nullptr;
+    pugi::xml_document document;
+    if (!loadTemplateContent(*templateURL, document, error)) return nullptr;
+
+    auto note = readNoteAtURL(url, error);
+    if (!note) return nullptr;
+
+    std::optional<std::string> pictureIdentifier;
+    if (note->pictureURL) pictureIdentifier = newUniqueIdentifier();
+    fillSheet(document, *note, pictureIdentifier);
+
+    FileWrapper::Children children;
+    if (note->pictureURL) {
+        // "photo.<identifier>.jpg": the same identifier as the sheet's file attachment.
+        const std::string& picturePath = note->pictureURL->native();
+        std::string mediaName =
+            lastPathComponentDeletingPathExtension(picturePath) + "." + *pictureIdentifier;
+        if (const std::string extension = pathExtension(picturePath); !extension.empty())
+            mediaName += "." + extension;
+        auto picture = FileWrapper::fileReference(*note->pictureURL);
+        picture->setPreferredFilename(mediaName);
+        FileWrapper::Children media;
+        media.emplace(mediaName, std::move(picture));
+        children.emplace("Media", FileWrapper::directory(std::move(media)));
+    }
+    children.emplace("Content.xml", FileWrapper::regularFile(serializedSheet(document)));
+    document.reset();
+
+    std::u16string plainText;
+    if (!note->title.empty()) plainText += u"# " + note->title + u"\n";
+    plainText += note->body;
+    children.emplace("Text.txt", FileWrapper::regularFile(utf8FromUTF16(plainText)));
+
+    auto root = FileWrapper::directory(std::move(children));
+    root->modificationDate = note->modificationDate;
+    root->creationDate = note->creationDate;
+    root->setFilename(lastPathComponentDeletingPathExtension(url.native()) + ".inkvale");
+    return root;
+}
+
+}  // namespace ni

@@ -1,1 +1,178 @@
-// placeholder
+#include "platform/FileWrapper.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/Error.hpp"
+#include "platform/SystemCalls.hpp"
+
+namespace ni {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes now, reporting the errno a delayed write error shows up as.
+    int close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+private:
+    int fd_;
+};
+
+Error writeError(const fs::path& url, int osError) {
+    if (osError == EEXIST) return Error(ErrorKind::AlreadyExists, url, osError);
+    if (osError == ENAMETOOLONG) return Error(ErrorKind::NameTooLong, url, osError);
+    return Error(ErrorKind::WriteFailed, url, osError);
+}
+
+bool writeAll(int fd, const char* data, std::size_t size, const fs::path& url, Error* error) {
+    while (size > 0) {
+        if (const int injected = sys::injectedFault(sys::Operation::Write))
+            return setError(error, writeError(url, injected));
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return setError(error, writeError(url, errno));
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Copies the open regular file `from` into `to`, in the kernel where it can.
+bool copyContents(int from, int to, off_t size, const fs::path& url, Error* error) {
+    off_t copied = 0;
+    bool kernelCopy = true;
+    char buffer[1 << 16];
+    while (copied < size || !kernelCopy) {
+        if (const int injected = sys::injectedFault(sys::Operation::Copy))
+            return setError(error, writeError(url, injected));
+        if (kernelCopy) {
+            const ssize_t n =
+                ::copy_file_range(from, nullptr, to, nullptr, static_cast<std::size_t>(size - copied), 0);
+            if (n > 0) {
+                copied += n;
+                continue;
+            }
+            if (n == 0) break;  // the source shrank while we copied
+            if (errno == EINTR) continue;
+            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+                kernelCopy = false;
+                continue;
+            }
+            return setError(error, writeError(url, errno));
+        }
+        const ssize_t n = ::read(from, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return setError(error, Error(ErrorKind::ReadFailed, url, errno));
+        }
+        if (n == 0) break;
+        if (!writeAll(to, buffer, static_cast<std::size_t>(n), url, error)) return false;
+    }
+    return true;
+}
+
+timespec toTimespec(Date date) {
+    const auto since = date.time_since_epoch();
+    auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds);
+    return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
+}
+
+}  // namespace
+
+std::unique_ptr<FileWrapper> FileWrapper::directory(Children children) {
+    std::unique_ptr<FileWrapper> node(new FileWrapper(Kind::Directory));
+    node->children_ = std::move(children);
+    return node;
+}
+
+std::unique_ptr<FileWrapper> FileWrapper::regularFile(std::string contents) {
+    std::unique_ptr<FileWrapper> node(new FileWrapper(Kind::RegularFile));
+    node->contents_ = std::move(contents);
+    return node;
+}
+
+std::unique_ptr<FileWrapper> FileWrapper::fileReference(fs::path source) {
+    std::unique_ptr<FileWrapper> node(new FileWrapper(Kind::FileReference));
+    node->source_ = std::move(source);
+    return node;
+}
+
+bool FileWrapper::writeToURL(const fs::path& url, Error* error) const {
+    const fs::path parent = url.has_parent_path() ? url.parent_path() : fs::path(".");
+    FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parentFd.get() < 0) return setError(error, writeError(parent, errno));
+    return writeAt(parentFd.get(), url.filename().native(), url, error);
+}
+
+bool FileWrapper::writeAt(int parentFd, const std::string& name, const fs::path& url, Error* error) const {
+    int fd = -1;
+    if (kind_ == Kind::Directory) {
+        if (const int injected = sys::injectedFault(sys::Operation::CreateDirectory))
+            return setError(error, writeError(url, injected));
+        if (::mkdirat(parentFd, name.c_str(), 0755) != 0) return setError(error, writeError(url, errno));
+        fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return setError(error, writeError(url, errno));
+    } else {
+        fd = ::openat(parentFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) return setError(error, writeError(url, errno));
+    }
+    FileDescriptor item(fd);
+
+    if (kind_ == Kind::Directory) {
+        for (const auto& [childName, child] : children_) {
+            if (!child->writeAt(fd, childName, url / childName, error)) return false;
+        }
+    } else if (kind_ == Kind::RegularFile) {
+        if (!writeAll(fd, contents_.data(), contents_.size(), url, error)) return false;
+    } else {
+        // Only a regular file is copied; a picture that vanished or turned into
+        // something else since the note was read is an error naming it.
+        FileDescriptor from(::open(source_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (from.get() < 0) {
+            const int saved = errno;
+            if (saved == ENOENT) return setError(error, Error(ErrorKind::FileNotFound, source_, saved));
+            if (saved == ELOOP) return setError(error, Error(ErrorKind::NotRegularFile, source_, 0));
+            return setError(error, Error(ErrorKind::ReadFailed, source_, saved));
+        }
+        struct stat st {};
+        if (::fstat(from.get(), &st) != 0)
+            return setError(error, Error(ErrorKind::ReadFailed, source_, errno));
+        if (!S_ISREG(st.st_mode)) return setError(error, Error(ErrorKind::NotRegularFile, source_, 0));
+        if (!copyContents(from.get(), fd, st.st_size, url, error)) return false;
+        // The copy keeps the picture's own modification time.
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(fd, times);
+    }
+
+    if (modificationDate) {
+        // Applied last, after everything inside is written; access time likewise.
+        const timespec when = toTimespec(*modificationDate);
+        const timespec times[2] = {when, when};
+        if (::futimens(fd, times) != 0) return setError(error, writeError(url, errno));
+    }
+    if (const int closeError = item.close()) return setError(error, writeError(url, closeError));
+    return true;
+}
+
+}  // namespace ni

@@ -1,1 +1,150 @@
-// placeholder
+#include "utilities/TemporaryFiles.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/Error.hpp"
+#include "platform/FileManager.hpp"
+#include "utilities/TypeIdentifiers.hpp"
+#include "utilities/UniqueIdentifier.hpp"
+
+namespace ni {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kApplicationIdentifier = NI_APP_ID;
+
+bool validContext(const std::optional<std::string>& context) {
+    return !context || (!context->empty() && *context != "." && *context != ".." &&
+                        context->find('/') == std::string::npos);
+}
+
+// Opens (making it when missing) a private container inside parentFd. A
+// container that is a link, not a folder or not ours is refused; one of ours
+// that others can read is tightened to 0700 before anything goes into it.
+int openPrivateContainer(int parentFd, const std::string& name, const fs::path& url, Error* error) {
+    if (::mkdirat(parentFd, name.c_str(), 0700) != 0 && errno != EEXIST) {
+        setError(error, Error(ErrorKind::WriteFailed, url, errno));
+        return -1;
+    }
+    const int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int saved = errno;
+        const bool hijacked = saved == ELOOP || saved == ENOTDIR;
+        setError(error, hijacked ? Error(ErrorKind::UnsafeTemporaryArea, url, 0,
+                                         saved == ELOOP ? "it is a symbolic link" : "it isn’t a folder")
+                                 : Error(ErrorKind::WriteFailed, url, saved));
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        setError(error, Error(ErrorKind::WriteFailed, url, errno));
+        ::close(fd);
+        return -1;
+    }
+    if (st.st_uid != ::geteuid()) {
+        setError(error, Error(ErrorKind::UnsafeTemporaryArea, url, 0, "it belongs to another user"));
+        ::close(fd);
+        return -1;
+    }
+    if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0) {
+        setError(error, Error(ErrorKind::UnsafeTemporaryArea, url, errno));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+fs::path temporaryDirectory() {
+    if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir != nullptr && tmpdir[0] == '/')
+        return fs::path(tmpdir);
+    return fs::path("/tmp");
+}
+
+fs::path temporaryContainerURLForContext(const std::optional<std::string>& context) {
+    fs::path container = temporaryDirectory() / kApplicationIdentifier;
+    if (context) container /= *context;
+    return container;
+}
+
+std::optional<fs::path> createUniqueTemporaryDirectoryWithContext(const std::optional<std::string>& context,
+                                                                  Error* error) {
+    const fs::path tmp = temporaryDirectory();
+    if (!validContext(context)) {
+        setError(error,
+                 Error(ErrorKind::UnsafeTemporaryArea, tmp / kApplicationIdentifier / context.value_or(""), 0,
+                       "its name isn’t a single folder name"));
+        return std::nullopt;
+    }
+    const int tmpFd = ::open(tmp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (tmpFd < 0) {
+        const int saved = errno;
+        if (saved == ENOENT || saved == ENOTDIR)
+            setError(error, Error(ErrorKind::UnsafeTemporaryArea, tmp, 0,
+                                  saved == ENOENT ? "it doesn’t exist" : "it isn’t a folder"));
+        else
+            setError(error, Error(ErrorKind::UnsafeTemporaryArea, tmp, saved));
+        return std::nullopt;
+    }
+    fs::path containerURL = tmp / kApplicationIdentifier;
+    int containerFd = openPrivateContainer(tmpFd, kApplicationIdentifier, containerURL, error);
+    ::close(tmpFd);
+    if (containerFd < 0) return std::nullopt;
+    if (context) {
+        const int parentFd = containerFd;
+        containerURL /= *context;
+        containerFd = openPrivateContainer(parentFd, *context, containerURL, error);
+        ::close(parentFd);
+        if (containerFd < 0) return std::nullopt;
+    }
+    const std::string identifier = newUniqueIdentifier();
+    const fs::path url = containerURL / identifier;
+    const bool made = ::mkdirat(containerFd, identifier.c_str(), 0700) == 0;
+    const int saved = errno;
+    ::close(containerFd);
+    if (!made) {
+        setError(error, Error(ErrorKind::WriteFailed, url, saved));
+        return std::nullopt;
+    }
+    return url;
+}
+
+std::optional<fs::path> createUniqueTemporaryDirectoryWithError(Error* error) {
+    return createUniqueTemporaryDirectoryWithContext(std::nullopt, error);
+}
+
+std::optional<fs::path> createTemporaryFileWithPathExtension(const std::string& extension) {
+    const auto directory = createUniqueTemporaryDirectoryWithContext(std::nullopt, nullptr);
+    if (!directory) return std::nullopt;
+    std::string name = newUniqueIdentifier();
+    if (!extension.empty()) name += "." + extension;
+    const fs::path url = *directory / name;
+    const auto type = preferredTypeIdentifierForPathExtension(extension);
+    if (type && typeIdentifierConformsToType(*type, kUTTypePackage)) {
+        ::mkdir(url.c_str(), 0700);
+    } else {
+        const int fd = ::open(url.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) ::close(fd);
+    }
+    return url;
+}
+
+std::optional<fs::path> createTemporaryFileWithTypeIdentifier(const std::string& identifier) {
+    return createTemporaryFileWithPathExtension(
+        preferredPathExtensionForTypeIdentifier(identifier).value_or(""));
+}
+
+void removeTemporaryItemsForContext(const std::optional<std::string>& context) {
+    if (!validContext(context)) return;
+    removeItemAtURL(temporaryContainerURLForContext(context), nullptr);
+}
+
+}  // namespace ni
