@@ -4,10 +4,9 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
-
-#include <pugixml.hpp>
 
 #include "platform/FileWrapper.hpp"
 #include "platform/NIDragViewDelegate.hpp"
@@ -64,7 +63,8 @@ public:
     void applicationWillTerminate();
 
     // The sheet builder. A new package tree for the note file, or nothing with the error set.
-    static std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const std::filesystem::path& url, Error* error);
+    static std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const std::filesystem::path& url,
+                                                                 Error* error);
     // Markup nodes, each appended as the new last child of parent and returned.
     static pugi::xml_node newParagraphElement(pugi::xml_node parent);
     static pugi::xml_node newLineBreakElement(pugi::xml_node parent);
