@@ -76,3 +76,44 @@ inline std::string readFile(const fs::path& path) {
 inline bool runningAsRoot() { return ::geteuid() == 0; }
 
 }  // namespace ni::test
+
+#include <functional>
+#include <vector>
+
+#include "platform/Error.hpp"
+#include "platform/UserInterface.hpp"
+
+namespace ni::test {
+
+// A front end that records what the controller and the conversion asked of it.
+class RecordingUserInterface : public ni::UserInterface {
+public:
+    bool window = true;
+    std::vector<std::string> statusTexts;
+    std::vector<ni::Alert> alerts;
+    std::vector<ni::Error> errors;
+    std::vector<std::filesystem::path> revealed;
+    std::vector<ni::PanelPresentation> panels;
+    std::vector<bool> pendingChanges;
+    std::size_t progressCalls = 0;
+    // What the next folder panel answers; nothing means cancel.
+    std::optional<std::filesystem::path> panelAnswer;
+
+    bool hasWindow() const override { return window; }
+    void setStatusText(const std::string& text) override { statusTexts.push_back(text); }
+    int runAlert(const ni::Alert& alert) override {
+        alerts.push_back(alert);
+        return 0;
+    }
+    void presentError(const ni::Error& error) override { errors.push_back(error); }
+    void chooseFolder(ni::PanelPresentation presentation,
+                      std::function<void(std::optional<std::filesystem::path>)> completion) override {
+        panels.push_back(presentation);
+        completion(panelAnswer);
+    }
+    void revealInFileViewer(const std::filesystem::path& url) override { revealed.push_back(url); }
+    void pendingExportChanged(bool pending) override { pendingChanges.push_back(pending); }
+    void conversionProgress(ni::ConversionPhase, std::size_t, std::size_t) override { ++progressCalls; }
+};
+
+}  // namespace ni::test
