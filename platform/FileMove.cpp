@@ -1,1 +1,241 @@
-// placeholder
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/Error.hpp"
+#include "platform/FileManager.hpp"
+#include "platform/SystemCalls.hpp"
+
+namespace ni {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool itemExists(const fs::path& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+// rename(2) that never replaces: 0 or the errno.
+int renameNoReplace(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    const int error = errno;
+    // Older kernels and some file systems (network, FUSE) don't know the flag.
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
+
+    struct stat status {};
+    if (::lstat(from.c_str(), &status) != 0) return errno;
+    if (S_ISDIR(status.st_mode)) {
+        // mkdir claims the name atomically; rename then only ever replaces that empty folder of ours.
+        if (::mkdir(to.c_str(), 0700) != 0) return errno;
+        if (::rename(from.c_str(), to.c_str()) == 0) return 0;
+        const int renameError = errno;
+        ::rmdir(to.c_str());
+        return renameError;
+    }
+    // link(2) never replaces (and doesn't follow a link); then drop the old name.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return 0;
+    }
+    const int linkError = errno;
+    if (linkError == EEXIST || linkError == EXDEV || linkError == ENOENT) return linkError;
+    // No hard links here: the check and the rename are as close as this file system allows.
+    if (itemExists(to)) return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+struct CopyFailure {
+    fs::path path;
+    int error = 0;
+};
+
+bool writeAll(int fd, const char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes now so that a late write error (a full disk on some file systems) is seen.
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Copies one item to `to`, which must not exist: folders with their contents,
+// links as links, files with their bytes. Modes and modification times are kept;
+// a folder's own are set after its contents, which would change them.
+bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure) {
+    const auto fail = [&failure](const fs::path& path, int error) {
+        failure = {path, error};
+        return false;
+    };
+    struct stat status {};
+    if (::lstat(from.c_str(), &status) != 0) return fail(from, errno);
+    if (const int injected = sys::injectedFault(sys::Operation::Copy)) return fail(to, injected);
+
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    const mode_t mode = status.st_mode & 07777;
+
+    if (S_ISDIR(status.st_mode)) {
+        if (::mkdir(to.c_str(), 0700) != 0) return fail(to, errno);
+        DIR* directory = ::opendir(from.c_str());
+        if (directory == nullptr) return fail(from, errno);
+        std::vector<std::string> names;
+        errno = 0;
+        while (const dirent* entry = ::readdir(directory)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+            errno = 0;
+        }
+        const int listError = errno;
+        ::closedir(directory);
+        if (listError != 0) return fail(from, listError);
+        for (const std::string& name : names) {
+            if (!copyItem(from / name, to / name, failure)) return false;
+        }
+        if (::chmod(to.c_str(), mode) != 0) return fail(to, errno);
+        if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return fail(to, errno);
+        return true;
+    }
+
+    if (S_ISLNK(status.st_mode)) {
+        std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
+        for (;;) {
+            const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
+            if (length < 0) return fail(from, errno);
+            if (static_cast<std::size_t>(length) < target.size()) {
+                target.resize(static_cast<std::size_t>(length));
+                break;
+            }
+            target.resize(target.size() * 2);  // the link changed under us; read again
+        }
+        if (::symlink(target.c_str(), to.c_str()) != 0) return fail(to, errno);
+        // Some file systems can't date a link; its target text is what matters.
+        ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        return true;
+    }
+
+    if (S_ISFIFO(status.st_mode)) {
+        if (::mkfifo(to.c_str(), mode) != 0) return fail(to, errno);
+        if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return fail(to, errno);
+        return true;
+    }
+
+    if (!S_ISREG(status.st_mode)) return fail(from, ENOTSUP);
+
+    FileDescriptor input(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (input.get() < 0) return fail(from, errno);
+    FileDescriptor output(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (output.get() < 0) return fail(to, errno);
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(input.get(), buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return fail(from, errno);
+        }
+        if (got == 0) break;
+        if (!writeAll(output.get(), buffer.data(), static_cast<std::size_t>(got))) return fail(to, errno);
+    }
+    if (::fchmod(output.get(), mode) != 0) return fail(to, errno);
+    if (::futimens(output.get(), times) != 0) return fail(to, errno);
+    if (!output.close()) return fail(to, errno);
+    return true;
+}
+
+// A partial copy may hold folders already made read-only; open them up so it can go.
+void removePartialCopy(const fs::path& path) {
+    std::error_code error;
+    if (fs::is_directory(fs::symlink_status(path, error))) {
+        ::chmod(path.c_str(), 0700);
+        for (fs::recursive_directory_iterator it(path, error), end; !error && it != end;
+             it.increment(error)) {
+            if (it->is_directory(error) && !it->is_symlink(error)) ::chmod(it->path().c_str(), 0700);
+        }
+    }
+    removeItemAtURL(path, nullptr);
+}
+
+// A hidden name in destination's folder that nothing holds yet.
+fs::path temporarySiblingName(const fs::path& destination) {
+    static std::mt19937_64 generator{std::random_device{}()};
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(generator()));
+    return destination.parent_path() / ("." + destination.filename().string() + ".moving-" + suffix);
+}
+
+// Across file systems: copy beside the destination, rename into place, then drop the source.
+bool copyThenRename(const fs::path& source, const fs::path& destination, Error* error) {
+    CopyFailure failure;
+    fs::path staging;
+    for (int attempt = 0;; ++attempt) {
+        staging = temporarySiblingName(destination);
+        if (copyItem(source, staging, failure)) break;
+        // Only a name taken before we got to it is worth another try.
+        const bool nameTaken = failure.error == EEXIST && failure.path == staging && !itemExists(destination);
+        if (!nameTaken) removePartialCopy(staging);
+        if (!nameTaken || attempt >= 8) {
+            return setError(error, Error(ErrorKind::MoveFailed, source, failure.error));
+        }
+    }
+    if (const int renameError = renameNoReplace(staging, destination)) {
+        removePartialCopy(staging);
+        if (renameError == EEXIST || renameError == ENOTEMPTY) {
+            return setError(error, Error(ErrorKind::AlreadyExists, destination, EEXIST));
+        }
+        return setError(error, Error(ErrorKind::MoveFailed, source, renameError));
+    }
+    // The sheets are safe at their new place; a source that won't go is only left-over space.
+    removeItemAtURL(source, nullptr);
+    return true;
+}
+
+}  // namespace
+
+bool moveItemAtURL(const fs::path& source, const fs::path& destination, Error* error) {
+    if (!itemExists(source)) return setError(error, Error(ErrorKind::MoveFailed, source, ENOENT));
+    if (itemExists(destination)) return setError(error, Error(ErrorKind::AlreadyExists, destination, EEXIST));
+
+    int renameError = sys::injectedFault(sys::Operation::Rename);
+    if (renameError == 0) renameError = renameNoReplace(source, destination);
+    if (renameError == 0) return true;
+    if (renameError == EXDEV) return copyThenRename(source, destination, error);
+    if (renameError == EEXIST || renameError == ENOTEMPTY) {
+        return setError(error, Error(ErrorKind::AlreadyExists, destination, EEXIST));
+    }
+    return setError(error, Error(ErrorKind::MoveFailed, source, renameError));
+}
+
+}  // namespace ni

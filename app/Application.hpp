@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QApplication>
+
+class QSocketNotifier;
+
+namespace ni {
+
+// The Qt application with the program's name and identity, which also turns
+// SIGTERM, SIGINT and SIGHUP (a logout, a closed terminal) into an ordinary
+// quit, so the pending export is cleaned up as when the window is closed.
+class Application : public QApplication {
+    Q_OBJECT
+
+public:
+    Application(int& argc, char** argv);
+    ~Application() override;
+
+private:
+    void terminationRequested();
+
+    QSocketNotifier* signalNotifier_ = nullptr;
+};
+
+}  // namespace ni

@@ -1,0 +1,199 @@
+#include "app/MainWindow.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <utility>
+
+#include "app/FileViewer.hpp"
+#include "app/NIDragView.hpp"
+#include "conversion/AppDelegate.hpp"
+#include "platform/Error.hpp"
+#include "ui_MainWindow.h"
+
+namespace ni {
+
+namespace {
+
+// Texts that reach the window from the Qt-free core, for the translators.
+[[maybe_unused]] const char* const kCoreTexts[] = {
+    QT_TRANSLATE_NOOP("ni::AppDelegate", "DRAG NOTARA FOLDER HERE"),
+    QT_TRANSLATE_NOOP("ni::AppDelegate", "IMPORT SUCCESSFUL"),
+    QT_TRANSLATE_NOOP("ni::Alert", "No files found"),
+    QT_TRANSLATE_NOOP("ni::Alert", "OK"),
+};
+
+QString fromCore(const char* context, const std::string& text) {
+    return QCoreApplication::translate(context, text.c_str());
+}
+
+std::filesystem::path toPath(const QString& localFile) {
+    return std::filesystem::path(QFile::encodeName(localFile).toStdString());
+}
+
+// A message box shows the ordinary pointer even while the window is busy.
+int execWithArrowCursor(QDialog& dialog) {
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int result = dialog.exec();
+    QApplication::restoreOverrideCursor();
+    return result;
+}
+
+// How long a conversion runs before its progress is shown.
+constexpr qint64 kProgressDelayMilliseconds = 500;
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
+    ui_->setupUi(this);
+    ui_->dragView->setDelegate(this);
+    // Drops over the label and button land on the drop view beneath them.
+    ui_->statusLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    connect(ui_->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    pendingExportChanged(false);
+}
+
+MainWindow::~MainWindow() = default;
+
+NIDragView* MainWindow::dragView() const { return ui_->dragView; }
+
+void MainWindow::setAppDelegate(AppDelegate* appDelegate) {
+    appDelegate_ = appDelegate;
+    connect(ui_->actionOpenFolder, &QAction::triggered, this, [this] {
+        if (!busy_ && appDelegate_ != nullptr) appDelegate_->openFolder();
+    });
+    const auto saveFiles = [this] {
+        if (!busy_ && appDelegate_ != nullptr) appDelegate_->saveFiles();
+    };
+    connect(ui_->actionSaveFiles, &QAction::triggered, this, saveFiles);
+    connect(ui_->saveButton, &QPushButton::clicked, this, saveFiles);
+    // Closing the window, the Quit command and a termination signal all end here.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (appDelegate_ != nullptr) appDelegate_->applicationWillTerminate();
+    });
+
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1Char('-'))) {
+        const std::filesystem::path folder = toPath(arguments.at(1));
+        QTimer::singleShot(0, this, [this, folder] {
+            runBusy([this, &folder] { appDelegate_->runFolderConversionAtURL(folder); });
+        });
+    }
+}
+
+void MainWindow::dragViewDidReceiveURL(const std::filesystem::path& url) {
+    if (busy_ || appDelegate_ == nullptr) return;
+    // Converted once the drop has returned, so the dragging file manager isn't kept waiting.
+    QTimer::singleShot(0, this, [this, url] {
+        if (busy_ || appDelegate_ == nullptr) return;
+        runBusy([this, &url] { appDelegate_->dragViewDidReceiveURL(url); });
+    });
+}
+
+void MainWindow::runBusy(const std::function<void()>& work) {
+    busy_ = true;
+    busyTimer_.start();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    work();
+    delete progress_;
+    QApplication::restoreOverrideCursor();
+    busy_ = false;
+}
+
+void MainWindow::setStatusText(const std::string& text) {
+    ui_->statusLabel->setText(fromCore("ni::AppDelegate", text));
+}
+
+void MainWindow::pendingExportChanged(bool pending) {
+    ui_->actionSaveFiles->setEnabled(pending);
+    ui_->saveButton->setVisible(pending);
+}
+
+int MainWindow::runAlert(const Alert& alert) {
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Warning);
+    box.setText(fromCore("ni::Alert", alert.messageText));
+    if (!alert.informativeText.empty()) box.setInformativeText(fromCore("ni::Alert", alert.informativeText));
+    std::vector<QAbstractButton*> buttons;
+    for (const std::string& title : alert.buttons) {
+        buttons.push_back(box.addButton(fromCore("ni::Alert", title), QMessageBox::AcceptRole));
+    }
+    if (buttons.empty()) buttons.push_back(box.addButton(QMessageBox::Ok));
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.front()));
+    execWithArrowCursor(box);
+    for (std::size_t index = 0; index < buttons.size(); ++index) {
+        if (box.clickedButton() == buttons[index]) return static_cast<int>(index);
+    }
+    return 0;
+}
+
+void MainWindow::presentError(const Error& error) {
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Critical);
+    const QString message = QString::fromStdString(error.message());
+    const QString reason = QString::fromStdString(error.reason());
+    box.setText(message);
+    if (!reason.isEmpty() && !message.contains(reason)) box.setInformativeText(reason);
+    box.setStandardButtons(QMessageBox::Ok);
+    execWithArrowCursor(box);
+}
+
+void MainWindow::chooseFolder(PanelPresentation presentation,
+                              std::function<void(std::optional<std::filesystem::path>)> completion) {
+    auto* dialog = new QFileDialog(this, tr("Choose a Folder"));
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setLabelText(QFileDialog::Accept, tr("Choose"));
+    const auto finish = [this, dialog, completion = std::move(completion)](int result) {
+        std::optional<std::filesystem::path> folder;
+        const QStringList selected = dialog->selectedFiles();
+        if (result != QDialog::Rejected && !selected.isEmpty()) folder = toPath(selected.front());
+        dialog->deleteLater();
+        if (!folder) {
+            completion(std::nullopt);
+            return;
+        }
+        runBusy([&] { completion(folder); });
+    };
+    if (presentation == PanelPresentation::WindowModalSheet) {
+        dialog->setWindowModality(Qt::WindowModal);
+        connect(dialog, &QDialog::finished, this, finish);
+        dialog->open();
+    } else {
+        dialog->setWindowModality(Qt::ApplicationModal);
+        finish(dialog->exec());
+    }
+}
+
+void MainWindow::revealInFileViewer(const std::filesystem::path& url) { revealItemInFileViewer(url, this); }
+
+void MainWindow::conversionProgress(ConversionPhase phase, std::size_t done, std::size_t total) {
+    if (!busy_) return;
+    if (progress_ == nullptr) {
+        if (busyTimer_.elapsed() < kProgressDelayMilliseconds) return;
+        // Not modal: Qt would then run the whole event loop, user input included, on every step.
+        progress_ = new QProgressDialog(this);
+        progress_->setWindowTitle(tr("Converting"));
+        progress_->setCancelButton(nullptr);
+        progress_->setAutoClose(false);
+        progress_->setAutoReset(false);
+        progress_->setMinimumDuration(0);
+        progress_->setMinimumWidth(320);
+        progress_->show();
+    }
+    const QString text = phase == ConversionPhase::ReadingNotes ? tr("Reading notes… %1 of %2")
+                                                                : tr("Writing sheets… %1 of %2");
+    progress_->setLabelText(text.arg(done).arg(total));
+    progress_->setMaximum(static_cast<int>(std::min<std::size_t>(total, INT_MAX)));
+    progress_->setValue(static_cast<int>(std::min<std::size_t>(done, INT_MAX)));
+    // Paint the dialog; the window takes no input until the conversion is over.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+}  // namespace ni

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QPointer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/NIDragViewDelegate.hpp"
+#include "platform/UserInterface.hpp"
+
+class QProgressDialog;
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace ni {
+
+class AppDelegate;
+class NIDragView;
+
+// The main window: the drop view with the status label, the File menu, and
+// the window side of AppDelegate (alerts, folder panels, progress, revealing).
+class MainWindow : public QMainWindow, public UserInterface, private NIDragViewDelegate {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Connects the commands, the drop view and the quit clean-up to appDelegate
+    // (not owned; it must outlive the event loop), and converts a folder named
+    // as the first command-line argument.
+    void setAppDelegate(AppDelegate* appDelegate);
+
+    NIDragView* dragView() const;
+    // A conversion or move is running; commands and drops are turned away.
+    bool isBusy() const { return busy_; }
+
+    bool hasWindow() const override { return true; }
+    void setStatusText(const std::string& text) override;
+    int runAlert(const Alert& alert) override;
+    void presentError(const Error& error) override;
+    void chooseFolder(PanelPresentation presentation,
+                      std::function<void(std::optional<std::filesystem::path>)> completion) override;
+    void revealInFileViewer(const std::filesystem::path& url) override;
+    void pendingExportChanged(bool pending) override;
+    void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t total) override;
+
+private:
+    void dragViewDidReceiveURL(const std::filesystem::path& url) override;
+    // Runs work with input turned away and a progress dialog once it takes a while.
+    void runBusy(const std::function<void()>& work);
+
+    std::unique_ptr<Ui::MainWindow> ui_;
+    AppDelegate* appDelegate_ = nullptr;
+    bool busy_ = false;
+    QElapsedTimer busyTimer_;
+    QPointer<QProgressDialog> progress_;
+};
+
+}  // namespace ni
