@@ -151,7 +151,19 @@ std::string serializedSheet(const pugi::xml_document& document) {
     document.save(writer, "",
                   pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
                   pugi::encoding_utf8);
-    return out;
+    // A parser reads a raw CR as LF, so a CR in the text (a note with CR-only
+    // line ends) is written as a character reference to come back unchanged.
+    // Loading folded the template's own line ends, so every CR here is text.
+    if (out.find('\r') == std::string::npos) return out;
+    std::string escaped;
+    escaped.reserve(out.size() + 16);
+    for (const char c : out) {
+        if (c == '\r')
+            escaped += "&#13;";
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 }  // namespace ni
