@@ -3,14 +3,17 @@
 // Shared helpers for the test suites: a scratch folder per test, with TMPDIR
 // pointing into it, and small file helpers.
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -29,9 +32,9 @@ protected:
     void SetUp() override {
         static std::atomic<int> counter{0};
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ = fs::path(NI_TEST_SCRATCH_DIR) /
-                (std::string(info->test_suite_name()) + "." + info->name() + "." + std::to_string(::getpid()) + "." +
-                 std::to_string(counter++));
+        root_ =
+            fs::path(NI_TEST_SCRATCH_DIR) / (std::string(info->test_suite_name()) + "." + info->name() + "." +
+                                             std::to_string(::getpid()) + "." + std::to_string(counter++));
         std::error_code ec;
         fs::remove_all(root_, ec);
         fs::create_directories(root_ / "tmp");
@@ -45,7 +48,8 @@ protected:
             ::unsetenv("TMPDIR");
         std::error_code ec;
         // Tests may leave folders without write permission behind.
-        for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
+        for (auto it =
+                 fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
              !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
             if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
         }
@@ -74,6 +78,22 @@ inline std::string readFile(const fs::path& path) {
 }
 
 inline bool runningAsRoot() { return ::geteuid() == 0; }
+
+// Runs probe in a child process without root's privileges (as "nobody" when
+// the tests run as root, so permission checks apply) and returns its exit
+// status; 255 when privileges couldn't be dropped.
+inline int runUnprivileged(const std::function<int()>& probe) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(255);
+        ::_exit(probe());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 254;
+}
 
 }  // namespace ni::test
 

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build and the tests need, when missing.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build           # compiler and build
+  libicu-dev                      # Unicode text, normalisation, word breaks, locale dates
+  libpugixml-dev                  # Content.xml
+  qt6-base-dev                    # the desktop window
+  libgtest-dev                    # tests
+  libbenchmark-dev                # micro-benchmarks
+  libxml2-utils                   # xmllint: an independent check of every Content.xml we write
+  clang libclang-rt-14-dev        # libFuzzer targets
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "${missing[@]}"
+fi
