@@ -37,8 +37,11 @@ int openPrivateContainer(int parentFd, const std::string& name, const fs::path& 
     if (fd < 0) {
         const int saved = errno;
         const bool hijacked = saved == ELOOP || saved == ENOTDIR;
+        struct stat link {};
+        const bool isLink =
+            ::fstatat(parentFd, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode);
         setError(error, hijacked ? Error(ErrorKind::UnsafeTemporaryArea, url, 0,
-                                         saved == ELOOP ? "it is a symbolic link" : "it isn’t a folder")
+                                         isLink ? "it is a symbolic link" : "it isn’t a folder")
                                  : Error(ErrorKind::WriteFailed, url, saved));
         return -1;
     }

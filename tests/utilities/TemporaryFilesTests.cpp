@@ -1,1 +1,112 @@
+#include <sys/stat.h>
+
+#include <set>
+
 #include "TestSupport.hpp"
+#include "utilities/TemporaryFiles.hpp"
+#include "utilities/UniqueIdentifier.hpp"
+
+namespace ni {
+namespace {
+
+class TemporaryFiles : public test::ScratchTest {
+protected:
+    test::fs::path container() const { return tmp() / "net.notara2inkvale.converter"; }
+    static unsigned mode(const test::fs::path& path) {
+        struct stat st {};
+        ::lstat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    }
+};
+
+TEST(UniqueIdentifier, ThirtyTwoLowerCaseHexDigitsThatDontRepeat) {
+    std::set<std::string> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string identifier = newUniqueIdentifier();
+        ASSERT_EQ(identifier.size(), 32u);
+        EXPECT_EQ(identifier.find_first_not_of("0123456789abcdef"), std::string::npos) << identifier;
+        EXPECT_TRUE(seen.insert(identifier).second);
+    }
+}
+
+TEST_F(TemporaryFiles, UniqueFoldersArePrivateAndSideBySide) {
+    EXPECT_EQ(temporaryContainerURLForContext(std::nullopt), container());
+    EXPECT_EQ(temporaryContainerURLForContext("ctx"), container() / "ctx");
+    EXPECT_FALSE(test::fs::exists(container()));  // asking creates nothing
+
+    Error error;
+    const auto first = createUniqueTemporaryDirectoryWithError(&error);
+    const auto second = createUniqueTemporaryDirectoryWithError(&error);
+    ASSERT_TRUE(first && second) << error.message();
+    EXPECT_NE(*first, *second);
+    EXPECT_EQ(first->parent_path(), container());
+    EXPECT_EQ(mode(container()), 0700u);
+    EXPECT_EQ(mode(*first), 0700u);
+    const auto inContext = createUniqueTemporaryDirectoryWithContext("ctx", &error);
+    ASSERT_TRUE(inContext);
+    EXPECT_EQ(inContext->parent_path(), container() / "ctx");
+
+    removeTemporaryItemsForContext("ctx");
+    EXPECT_FALSE(test::fs::exists(container() / "ctx"));
+    EXPECT_TRUE(test::fs::exists(*first));
+    removeTemporaryItemsForContext("never-made");  // nothing there, nothing reported
+    removeTemporaryItemsForContext(std::nullopt);
+    EXPECT_FALSE(test::fs::exists(container()));
+}
+
+TEST_F(TemporaryFiles, ContainerOpenToOthersIsTightened) {
+    test::fs::create_directories(container());
+    ::chmod(container().c_str(), 0777);
+    ASSERT_TRUE(createUniqueTemporaryDirectoryWithError(nullptr));
+    EXPECT_EQ(mode(container()), 0700u);
+}
+
+TEST_F(TemporaryFiles, HijackedContainerIsRefusedAndNeverWrittenInto) {
+    test::fs::create_directories(root() / "attacker");
+    test::fs::create_directory_symlink(root() / "attacker", container());
+    Error error;
+    EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
+    EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
+    EXPECT_NE(error.message().find("symbolic link"), std::string::npos);
+    EXPECT_TRUE(test::fs::is_empty(root() / "attacker"));
+
+    test::fs::remove(container());
+    test::writeFile(container(), "a file");
+    EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
+    EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
+
+    // A container that belongs to someone else.
+    test::fs::remove(container());
+    test::fs::create_directories(container());
+    ::chmod(tmp().c_str(), 0777);
+    const int status =
+        test::runUnprivileged([&] { return createUniqueTemporaryDirectoryWithError(nullptr) ? 1 : 0; });
+    EXPECT_EQ(status, test::runningAsRoot() ? 0 : 1);
+}
+
+TEST_F(TemporaryFiles, TemporaryDirectoryComesFromTMPDIR) {
+    ::setenv("TMPDIR", "relative/path", 1);
+    EXPECT_EQ(temporaryDirectory(), "/tmp");
+    ::setenv("TMPDIR", (root() / "missing").c_str(), 1);
+    Error error;
+    EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
+    EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
+    EXPECT_EQ(error.path(), root() / "missing");
+    EXPECT_FALSE(test::fs::exists(root() / "missing"));
+}
+
+TEST_F(TemporaryFiles, TemporaryFilesAreEmptyFilesOrPackageFolders) {
+    const auto text = createTemporaryFileWithPathExtension("txt");
+    ASSERT_TRUE(text);
+    EXPECT_TRUE(test::fs::is_regular_file(*text));
+    EXPECT_EQ(test::fs::file_size(*text), 0u);
+    EXPECT_EQ(text->extension(), ".txt");
+    EXPECT_EQ(text->parent_path().parent_path(), container());
+    const auto package = createTemporaryFileWithTypeIdentifier("net.inkvale.sheet");
+    ASSERT_TRUE(package);
+    EXPECT_TRUE(test::fs::is_directory(*package));
+    EXPECT_EQ(package->extension(), ".inkvale");
+}
+
+}  // namespace
+}  // namespace ni
