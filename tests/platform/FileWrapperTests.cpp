@@ -1,1 +1,73 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include "TestSupport.hpp"
+#include "platform/Error.hpp"
+#include "platform/FileWrapper.hpp"
+#include "platform/SystemCalls.hpp"
+
+namespace ni {
+namespace {
+
+class FileWrapperWrite : public test::ScratchTest {
+protected:
+    void TearDown() override {
+        sys::clearFaults();
+        test::ScratchTest::TearDown();
+    }
+    std::unique_ptr<FileWrapper> package(const test::fs::path& picture) {
+        FileWrapper::Children media;
+        media.emplace("p.png", FileWrapper::fileReference(picture));
+        FileWrapper::Children children;
+        children.emplace("Text.txt", FileWrapper::regularFile("text"));
+        children.emplace("Media", FileWrapper::directory(std::move(media)));
+        return FileWrapper::directory(std::move(children));
+    }
+};
+
+TEST_F(FileWrapperWrite, WritesTheTreeAndCopiesReferencedFilesWithTheirTimes) {
+    const auto picture = root() / "in" / "p.png";
+    test::writeFile(picture, std::string(300000, 'x'));
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ::utimensat(AT_FDCWD, picture.c_str(), old, 0);
+    ASSERT_TRUE(package(picture)->writeToURL(root() / "out.inkvale", nullptr));
+    EXPECT_EQ(test::readFile(root() / "out.inkvale" / "Text.txt"), "text");
+    EXPECT_EQ(test::readFile(root() / "out.inkvale" / "Media" / "p.png"), test::readFile(picture));
+    struct stat st {};
+    ::stat((root() / "out.inkvale" / "Media" / "p.png").c_str(), &st);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+}
+
+TEST_F(FileWrapperWrite, FailuresNameTheItemAndNeverOverwrite) {
+    const auto picture = root() / "in" / "p.png";
+    test::writeFile(picture, "png");
+    test::writeFile(root() / "taken", "mine");
+    Error error;
+    EXPECT_FALSE(FileWrapper::regularFile("new")->writeToURL(root() / "taken", &error));
+    EXPECT_EQ(error.kind(), ErrorKind::AlreadyExists);
+    EXPECT_EQ(test::readFile(root() / "taken"), "mine");
+
+    // A dangling link in the way is not written through.
+    test::fs::create_symlink(root() / "target-outside", root() / "dangling");
+    EXPECT_FALSE(FileWrapper::regularFile("x")->writeToURL(root() / "dangling", &error));
+    EXPECT_FALSE(test::fs::exists(root() / "target-outside"));
+
+    sys::injectFault(sys::Operation::Copy, EFBIG);
+    EXPECT_FALSE(package(picture)->writeToURL(root() / "big.inkvale", &error));
+    EXPECT_EQ(error.osError(), EFBIG);
+    EXPECT_EQ(error.path(), root() / "big.inkvale" / "Media" / "p.png");
+
+    sys::clearFaults();
+    ASSERT_EQ(::mkfifo((root() / "in" / "fifo.png").c_str(), 0600), 0);
+    EXPECT_FALSE(package(root() / "in" / "fifo.png")->writeToURL(root() / "fifo.inkvale", &error));
+    EXPECT_EQ(error.kind(), ErrorKind::NotRegularFile);
+
+    const std::string longName(300, 'n');
+    EXPECT_FALSE(FileWrapper::regularFile("x")->writeToURL(root() / longName, &error));
+    EXPECT_EQ(error.kind(), ErrorKind::NameTooLong);
+}
+
+}  // namespace
+}  // namespace ni
