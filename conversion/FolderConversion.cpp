@@ -6,9 +6,11 @@
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <map>
 #include <unordered_set>
 
@@ -100,8 +102,13 @@ std::u16string nameKey(std::u16string_view name) {
                           static_cast<std::size_t>(decomposed.length()));
 }
 
+// The longest file name, in bytes, that the file systems in use take.
+constexpr std::size_t kMaximumNameLength = NAME_MAX;
+
 // Keeps the package names of one folder apart: a name that collides with an
 // earlier one gets "Name - 2.inkvale" and so on; any other stays as it is.
+// A name longer than a file system takes has its stem shortened: a note whose
+// name is already at the limit still converts, under a name that stays unique.
 class PackageNames {
 public:
     void take(const std::string& name) {
@@ -110,12 +117,30 @@ public:
     }
 
     std::string assign(const std::string& preferred) {
+        const std::string extension = pathExtension(preferred);
+        const std::string suffix = extension.empty() ? "" : "." + extension;
+        const std::string stem = lastPathComponentDeletingPathExtension(preferred);
+        std::size_t stemLimit = kMaximumNameLength > suffix.size() ? kMaximumNameLength - suffix.size() : 1;
+        while (true) {
+            std::string_view cut = utf8Prefix(stem, stemLimit);
+            if (cut.empty()) cut = std::string_view(stem).substr(0, std::min<std::size_t>(stem.size(), 1));
+            std::string chosen = choose(cut.size() == stem.size() ? preferred : std::string(cut) + suffix);
+            // Numbering and decomposition lengthen a name; cut the stem in proportion and try again.
+            if (chosen.size() <= kMaximumNameLength || cut.size() <= 1) {
+                const std::u16string text = lossyUTF16(chosen);
+                namesByKey_.emplace(nameKey(text), text);
+                return chosen;
+            }
+            stemLimit = std::min(cut.size() - 1, cut.size() * kMaximumNameLength / chosen.size());
+        }
+    }
+
+private:
+    // The name wanted under preferred, not yet recorded.
+    std::string choose(const std::string& preferred) const {
         const std::u16string text = lossyUTF16(preferred);
         const std::u16string key = nameKey(text);
-        if (!namesByKey_.contains(key)) {
-            namesByKey_.emplace(key, text);
-            return preferred;
-        }
+        if (!namesByKey_.contains(key)) return preferred;
         // Only names that share the stem can meet a numbered candidate, so the
         // choice looks at that family rather than at the whole folder.
         const std::u16string stemKey = nameKey(lossyUTF16(lastPathComponentDeletingPathExtension(preferred)));
@@ -123,12 +148,9 @@ public:
         for (auto it = namesByKey_.lower_bound(stemKey);
              it != namesByKey_.end() && it->first.starts_with(stemKey); ++it)
             family.push_back(it->second);
-        const std::u16string chosen = filenameForPrefererredName(text, std::nullopt, &family).value_or(text);
-        namesByKey_.emplace(nameKey(chosen), chosen);
-        return utf8FromUTF16(chosen);
+        return utf8FromUTF16(filenameForPrefererredName(text, std::nullopt, &family).value_or(text));
     }
 
-private:
     std::map<std::u16string, std::u16string> namesByKey_;
 };
 
@@ -212,24 +234,31 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
         if (progress != nullptr)
             progress->conversionProgress(ConversionPhase::WritingPackages, written, total);
     };
-    report();
-    // The export folder exists before anything goes into it, groups or not.
-    if (!FileWrapper::directory({})->writeToURL(exportURL, error)) return false;
-    for (const SheetGroup& group : scan.groups) {
-        const fs::path groupURL = exportURL / group.name;
-        if (!FileWrapper::directory({})->writeToURL(groupURL, error)) return false;
-        for (const auto& sheet : group.sheets) {
-            if (!sheet->writeToURL(groupURL / sheet->filename(), error)) return false;
+    // Writes the sheets into the folder at url, opened once for all of them.
+    const auto writeSheets = [&](const fs::path& url,
+                                 const std::vector<std::unique_ptr<FileWrapper>>& sheets) {
+        const int folderFd = ::open(url.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folderFd < 0) return setError(error, Error(ErrorKind::WriteFailed, url, errno));
+        bool ok = true;
+        for (const auto& sheet : sheets) {
+            ok = sheet->writeInFolder(folderFd, sheet->filename(), url / sheet->filename(), error);
+            if (!ok) break;
             ++written;
             report();
         }
+        ::close(folderFd);
+        return ok;
+    };
+    report();
+    // The export folder exists before anything goes into it, groups or not;
+    // its own sheets come after every group's.
+    if (!FileWrapper::directory({})->writeToURL(exportURL, error)) return false;
+    for (const SheetGroup& group : scan.groups) {
+        const fs::path groupURL = exportURL / group.name;
+        if (!FileWrapper::directory({})->writeToURL(groupURL, error) || !writeSheets(groupURL, group.sheets))
+            return false;
     }
-    for (const auto& sheet : scan.topLevelSheets) {
-        if (!sheet->writeToURL(exportURL / sheet->filename(), error)) return false;
-        ++written;
-        report();
-    }
-    return true;
+    return writeSheets(exportURL, scan.topLevelSheets);
 }
 
 bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {

@@ -93,6 +93,23 @@ bool loadTemplateContent(const fs::path& templateURL, pugi::xml_document& docume
                         Error(saved == ENOENT ? ErrorKind::TemplateMissing : ErrorKind::TemplateInvalid,
                               contentURL, saved));
     }
+    // Every sheet of a run starts from the same template: parse it once and
+    // copy it, for as long as the file on disk stays the same.
+    struct CachedTemplate {
+        fs::path url;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = -1;
+        timespec modified{};
+        pugi::xml_document document;
+    };
+    thread_local CachedTemplate cached;
+    if (cached.url == contentURL && cached.device == st.st_dev && cached.inode == st.st_ino &&
+        cached.size == st.st_size && cached.modified.tv_sec == st.st_mtim.tv_sec &&
+        cached.modified.tv_nsec == st.st_mtim.tv_nsec) {
+        document.reset(cached.document);
+        return true;
+    }
     const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_comments |
                              pugi::parse_pi | pugi::parse_doctype;
     const pugi::xml_parse_result result =
@@ -102,6 +119,12 @@ bool loadTemplateContent(const fs::path& templateURL, pugi::xml_document& docume
                                      std::string("it isn’t well-formed XML (") + result.description() +
                                          " at byte " + std::to_string(result.offset) + ")"));
     }
+    cached.url = contentURL;
+    cached.device = st.st_dev;
+    cached.inode = st.st_ino;
+    cached.size = st.st_size;
+    cached.modified = st.st_mtim;
+    cached.document.reset(document);
     return true;
 }
 

@@ -122,10 +122,11 @@ bool FileWrapper::writeToURL(const fs::path& url, Error* error) const {
     const fs::path parent = url.has_parent_path() ? url.parent_path() : fs::path(".");
     FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parentFd.get() < 0) return setError(error, writeError(parent, errno));
-    return writeAt(parentFd.get(), url.filename().native(), url, error);
+    return writeInFolder(parentFd.get(), url.filename().native(), url, error);
 }
 
-bool FileWrapper::writeAt(int parentFd, const std::string& name, const fs::path& url, Error* error) const {
+bool FileWrapper::writeInFolder(int parentFd, const std::string& name, const fs::path& url,
+                                Error* error) const {
     int fd = -1;
     if (kind_ == Kind::Directory) {
         if (const int injected = sys::injectedFault(sys::Operation::CreateDirectory))
@@ -141,7 +142,7 @@ bool FileWrapper::writeAt(int parentFd, const std::string& name, const fs::path&
 
     if (kind_ == Kind::Directory) {
         for (const auto& [childName, child] : children_) {
-            if (!child->writeAt(fd, childName, url / childName, error)) return false;
+            if (!child->writeInFolder(fd, childName, url / childName, error)) return false;
         }
     } else if (kind_ == Kind::RegularFile) {
         if (!writeAll(fd, contents_.data(), contents_.size(), url, error)) return false;

@@ -13,10 +13,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path executableDirectory() {
-    std::error_code ec;
-    const fs::path executable = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::path() : executable.parent_path();
+const fs::path& executableDirectory() {
+    static const fs::path directory = [] {
+        std::error_code ec;
+        const fs::path executable = fs::read_symlink("/proc/self/exe", ec);
+        return ec ? fs::path() : executable.parent_path();
+    }();
+    return directory;
 }
 
 }  // namespace
@@ -25,7 +28,7 @@ std::vector<fs::path> resourceSearchPath() {
     std::vector<fs::path> folders;
     if (const char* override = std::getenv("NI_RESOURCE_DIR"); override != nullptr && *override != '\0')
         folders.emplace_back(override);
-    if (const fs::path exeDir = executableDirectory(); !exeDir.empty()) {
+    if (const fs::path& exeDir = executableDirectory(); !exeDir.empty()) {
         folders.push_back(exeDir / "resources");
         folders.push_back((exeDir.parent_path() / NI_RESOURCE_INSTALL_DIR).lexically_normal());
     }
