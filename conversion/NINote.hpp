@@ -34,5 +34,8 @@ NINote noteFromText(std::u16string_view text, const std::filesystem::path& url);
 std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t* badOffset = nullptr);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string utf8FromUTF16(std::u16string_view text);
+// The longest leading part of bytes that has at most limit bytes and doesn't
+// end inside a UTF-8 sequence; bytes itself when short enough.
+std::string_view utf8Prefix(std::string_view bytes, std::size_t limit);
 
 }  // namespace ni

@@ -237,6 +237,16 @@ std::string utf8FromUTF16(std::u16string_view text) {
     return out;
 }
 
+std::string_view utf8Prefix(std::string_view bytes, std::size_t limit) {
+    if (bytes.size() <= limit) return bytes;
+    // Back over at most three continuation bytes: a longer run isn't one character anyway.
+    std::size_t end = limit;
+    for (int steps = 0; steps < 3 && end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80;
+         ++steps)
+        --end;
+    return bytes.substr(0, end);
+}
+
 NINote noteFromText(std::u16string_view text, const fs::path& url) {
     NINote note;
     if (!text.empty() && text.front() == u'\uFEFF')

@@ -1,3 +1,5 @@
+#include <climits>
+
 #include "conversion/AppDelegate.hpp"
 #include "conversion/NINote.hpp"
 #include "conversion/SheetContent.hpp"
@@ -27,10 +29,13 @@ std::unique_ptr<FileWrapper> AppDelegate::createSheetFromFileAtURL(const fs::pat
     if (note->pictureURL) {
         // "photo.<identifier>.jpg": the same identifier as the sheet's file attachment.
         const std::string& picturePath = note->pictureURL->native();
-        std::string mediaName =
-            lastPathComponentDeletingPathExtension(picturePath) + "." + *pictureIdentifier;
-        if (const std::string extension = pathExtension(picturePath); !extension.empty())
-            mediaName += "." + extension;
+        const std::string extension = pathExtension(picturePath);
+        std::string suffix = "." + *pictureIdentifier;
+        if (!extension.empty()) suffix += "." + extension;
+        // A picture name near the limit would make the media name too long to write: its stem gives way.
+        const std::string stem = lastPathComponentDeletingPathExtension(picturePath);
+        std::string mediaName(utf8Prefix(stem, NAME_MAX > suffix.size() ? NAME_MAX - suffix.size() : 0));
+        mediaName += suffix;
         auto picture = FileWrapper::fileReference(*note->pictureURL);
         picture->setPreferredFilename(mediaName);
         FileWrapper::Children media;
