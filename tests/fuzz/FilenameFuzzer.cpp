@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (name.find(u"  ") != std::u16string::npos) fail("double space");
     for (std::size_t i = 0; i < name.size(); ++i) {
         const char16_t c = name[i];
-        if (std::u16string_view(u"\\/:?*<>\"|").find(c) != std::u16string_view::npos) fail("reserved character");
+        if (std::u16string_view(u"\\/:?*<>\"|").find(c) != std::u16string_view::npos)
+            fail("reserved character");
         if (c == u'\t' || c == u'\n' || c == 0xFFFF) fail("tab, line feed or U+FFFF");
         if (isHigh(c) && i + 1 < name.size() && isLow(name[i + 1])) fail("character beyond the BMP");
     }

@@ -89,14 +89,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     pugi::xml_document document;
     document.reset(templateDocument());
-    ni::fillSheet(document, note,
-                  withPicture ? std::optional<std::string>("0123456789abcdef0123456789abcdef") : std::nullopt);
+    ni::fillSheet(
+        document, note,
+        withPicture ? std::optional<std::string>("0123456789abcdef0123456789abcdef") : std::nullopt);
     const std::string xml = ni::serializedSheet(document);
     checkXMLCharacters(xml, "character XML forbids in the markup");
 
     pugi::xml_document parsed;
-    const pugi::xml_parse_result result = parsed.load_buffer(xml.data(), xml.size(), pugi::parse_default,
-                                                             pugi::encoding_utf8);
+    const pugi::xml_parse_result result =
+        parsed.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_utf8);
     if (!result) {
         std::fprintf(stderr, "%s at %td\n", result.description(), result.offset);
         fail("Content.xml doesn't parse");

@@ -33,7 +33,8 @@ void checkStandardized(std::u16string_view path) {
     if (!standardized) return;
     const bool absolute = !path.empty() && path.front() == u'/';
     if (absolute != (!standardized->empty() && standardized->front() == u'/')) fail("absoluteness changed");
-    if (*standardized != u"/" && !standardized->empty() && standardized->back() == u'/') fail("trailing slash");
+    if (*standardized != u"/" && !standardized->empty() && standardized->back() == u'/')
+        fail("trailing slash");
     if (standardized->find(u"//") != std::u16string::npos) fail("empty component");
     for (const auto& name : components(*standardized))
         if (name == u"." || name == u"..") fail("dot component left");
