@@ -21,6 +21,11 @@ TEST_F(HostileNames, NamesThatArentUTF8AreKeptAndShownEscaped) {
     // Both read as "x\uFFFD": the later one is numbered, in valid UTF-8.
     writeFile(notes() / "x\xFE.txt", "fe");
     writeFile(notes() / "x\xFF.txt", "ff");
+    // Folders whose names differ only in case or composition stay apart.
+    writeFile(notes() / "Caf\xC3\xA9" / "n.txt", "nfc");
+    writeFile(notes() / "Cafe\xCC\x81" / "n.txt", "nfd");
+    writeFile(notes() / "Work" / "n.txt", "upper");
+    writeFile(notes() / "work" / "n.txt", "lower");
     fs::create_directory_symlink("Loop", notes() / "Loop");
     fs::create_directory_symlink("..", notes() / "dir\xC3" / "Up");
     const auto before = test::treeFingerprint(notes());
@@ -31,8 +36,11 @@ TEST_F(HostileNames, NamesThatArentUTF8AreKeptAndShownEscaped) {
     EXPECT_NE(run.err.find("Skipped 2 symbolic links."), std::string::npos) << run.err;
     const fs::path sheets = out / "Notara Export";
     EXPECT_EQ(test::entriesOf(sheets),
-              (std::vector<std::string>{"bad\xFF\xFE.inkvale", "dir\xC3", "x\xEF\xBF\xBD - 2.inkvale",
-                                        "x\xFE.inkvale"}));
+              (std::vector<std::string>{"Cafe\xCC\x81", "Caf\xC3\xA9", "Work", "bad\xFF\xFE.inkvale",
+                                        "dir\xC3", "work", "x\xEF\xBF\xBD - 2.inkvale", "x\xFE.inkvale"}));
+    for (const auto& [folder, text] : std::vector<std::pair<std::string, std::string>>{
+             {"Caf\xC3\xA9", "nfc"}, {"Cafe\xCC\x81", "nfd"}, {"Work", "upper"}, {"work", "lower"}})
+        EXPECT_EQ(readFile(sheets / folder / "n.inkvale" / "Text.txt"), text);
     EXPECT_EQ(readFile(sheets / "dir\xC3" / "in.inkvale" / "Text.txt"), "inside");
     EXPECT_EQ(readFile(sheets / "x\xEF\xBF\xBD - 2.inkvale" / "Text.txt"), "ff");
     EXPECT_EQ(test::treeFingerprint(notes()), before);
