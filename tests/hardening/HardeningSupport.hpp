@@ -106,7 +106,7 @@ inline std::string xmllintComplaints(const fs::path& root, const fs::path& scrat
     return run.status == 0 ? std::string() : "xmllint exit " + std::to_string(run.status) + ": " + run.err;
 }
 
-// The one folder inside the temporary area's container: where a run wrote.
+// The names in folder, sorted; none when it is missing.
 inline std::vector<std::string> entriesOf(const fs::path& folder) {
     std::vector<std::string> names;
     std::error_code ec;
@@ -117,6 +117,7 @@ inline std::vector<std::string> entriesOf(const fs::path& folder) {
     return names;
 }
 
+// Where runs make their unique temporary folders.
 inline fs::path temporaryContainer(const fs::path& tmp) { return tmp / "net.notara2inkvale.converter"; }
 
 }  // namespace ni::test
