@@ -21,6 +21,11 @@
 # Nothing is dropped from the page cache: the export is read once before the
 # timed runs, and every run starts after a sync, so each one writes onto a
 # quiet disk and reads a warm source.
+#
+# On ext4 without a journal, making files is slow for about half a minute
+# after many files were deleted nearby (inode allocation steps over recently
+# freed inodes). This script deletes its data when it ends, so leave half a
+# minute between runs, or the next run's first timings come out too long.
 
 set -eu
 
