@@ -13,6 +13,8 @@
 # BENCH_DIR   scratch folder for the export and the three copies
 #             (default BUILD_DIR/bench-data); a folder of its own is made inside it
 # BENCH_KEEP  set to 1 to keep the generated data afterwards
+# BENCH_ROUNDS  how many times to time the three (default 1); each round runs them
+#             in a different order onto fresh folders, and the best time of each counts
 #
 # The script builds nothing. Build first, for instance:
 #   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DNI_BUILD_APP=OFF -DNI_BUILD_TESTS=OFF
@@ -59,9 +61,14 @@ if [ "$scratch" = / ] || [ "$scratch" = "${HOME:-/nonexistent}" ]; then
   die "BENCH_DIR must be a scratch folder, not $scratch"
 fi
 
-# Source and three copies: per note about 24 KB in the source (a tenth of the
-# notes carry a 200 KB picture) and about 36 KB in each copy, blocks included.
-need_kb=$((notes * 132))
+rounds=${BENCH_ROUNDS:-1}
+case $rounds in
+'' | *[!0-9]* | 0) die "BENCH_ROUNDS must be a number from 1, not \"$rounds\"" ;;
+esac
+
+# Source and three copies a round: per note about 24 KB in the source (a tenth
+# of the notes carry a 200 KB picture) and about 36 KB in each copy, blocks included.
+need_kb=$((notes * (24 + 108 * rounds)))
 free_kb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
 [ "$free_kb" -gt "$need_kb" ] ||
   die "needs about $((need_kb / 1024)) MB free in $scratch, has $((free_kb / 1024)) MB"
@@ -88,7 +95,7 @@ pictures=$(echo "$summary" | sed -n 's/.*pictures=\([0-9]*\).*/\1/p')
 # Warm-up: every source file read once, so all three runs read from the cache.
 find "$export_dir" -type f -exec cat {} + >/dev/null
 
-mkdir "$work/tmp" "$work/out-cp" "$work/out-floor" "$work/out-converter"
+mkdir "$work/tmp"
 # Both the converter and the floor write under TMPDIR and rename into place;
 # keep that on the same file system as the output.
 TMPDIR=$work/tmp
@@ -109,30 +116,63 @@ timed() {
   echo "$start $end" | awk '{ printf "%.3f\n", ($2 - $1) / 1e9 }' >"$work/$name.wall"
 }
 
-echo "timing cp -r, the I/O floor and the converter ..." >&2
-timed cp cp -r "$export_dir" "$work/out-cp/"
-timed floor "$floor" "$export_dir" "$work/out-floor"
-timed converter "$cli" --quiet -o "$work/out-converter" "$export_dir"
+# run_one NAME ROUND: times one of the three onto a fresh output folder.
+run_one() {
+  out=$work/out-$1-$2
+  mkdir "$out"
+  case $1 in
+  cp) timed "cp-$2" cp -r "$export_dir" "$out/" ;;
+  floor) timed "floor-$2" "$floor" "$export_dir" "$out" ;;
+  converter) timed "converter-$2" "$cli" --quiet -o "$out" "$export_dir" ;;
+  esac
+}
 
-# Check that the converter and the floor wrote a package for every note.
-for name in floor converter; do
-  packages=$(find "$work/out-$name/Notara Export" -maxdepth 2 -type d -name '*.inkvale' | wc -l)
-  [ "$packages" -eq "$notes" ] || echo "warning: $name wrote $packages packages for $notes notes" >&2
+# best NAME: "wall max-RSS-KB user sys" of the round with the shortest wall time.
+best() {
+  for file in "$work/$1"-*.wall; do
+    echo "$(cat "$file") $(cat "${file%.wall}.time")"
+  done | sort -n | head -n 1
+}
+
+echo "timing cp -r, the I/O floor and the converter ($rounds round(s)) ..." >&2
+round=1
+while [ "$round" -le "$rounds" ]; do
+  # The order turns each round, so that no program always runs first.
+  case $((round % 3)) in
+  1) order="cp floor converter" ;;
+  2) order="floor converter cp" ;;
+  0) order="converter cp floor" ;;
+  esac
+  for name in $order; do run_one "$name" "$round"; done
+  # Every round checks that the converter and the floor wrote a package for every note.
+  for name in floor converter; do
+    packages=$(find "$work/out-$name-$round/Notara Export" -maxdepth 2 -type d -name '*.inkvale' | wc -l)
+    [ "$packages" -eq "$notes" ] || echo "warning: $name wrote $packages packages for $notes notes" >&2
+  done
+  if [ "$rounds" -gt 1 ]; then
+    echo "round $round: cp -r $(cat "$work/cp-$round.wall") s, floor $(cat "$work/floor-$round.wall") s," \
+      "converter $(cat "$work/converter-$round.wall") s" >&2
+  fi
+  round=$((round + 1))
 done
 
+peak_kb=$(cat "$work"/converter-*.time | sort -n | tail -n 1 | cut -d ' ' -f 1)
 awk -v notes="$notes" -v pictures="$pictures" -v text="$text_bytes" -v pics="$picture_bytes" \
-  -v cp="$(cat "$work/cp.wall")" -v fl="$(cat "$work/floor.wall")" -v cv="$(cat "$work/converter.wall")" \
-  -v cpt="$(cat "$work/cp.time")" -v flt="$(cat "$work/floor.time")" -v cvt="$(cat "$work/converter.time")" '
+  -v rounds="$rounds" -v cpb="$(best cp)" -v flb="$(best floor)" -v cvb="$(best converter)" -v peak="$peak_kb" '
 function mib(bytes) { return bytes / 1048576 }
-function cpu(line,  f) { split(line, f, " "); return sprintf("user %.2f s, sys %.2f s", f[2], f[3]) }
+function line(label, best,  f) {
+  split(best, f, " ")
+  printf "%-11s %8.3f s   (user %.2f s, sys %.2f s)\n", label, f[1], f[3], f[4]
+  return f[1]
+}
 BEGIN {
-  split(cvt, c, " ")
-  rss = c[1] / 1024
+  rss = peak / 1024
   target = 64 + 3 * mib(text)
   printf "export:     %d notes in 21 folders, %d pictures; note text %.1f MB, pictures %.1f MB\n", notes, pictures, mib(text), mib(pics)
-  printf "cp -r:      %8.3f s   (%s)\n", cp, cpu(cpt)
-  printf "I/O floor:  %8.3f s   (%s)\n", fl, cpu(flt)
-  printf "converter:  %8.3f s   (%s)\n", cv, cpu(cvt)
+  if (rounds > 1) printf "best of %d rounds:\n", rounds
+  cp = line("cp -r:", cpb)
+  fl = line("I/O floor:", flb)
+  cv = line("converter:", cvb)
   printf "converter / cp -r:  %5.2f   (target at most 3)\n", cv / cp
   printf "converter / floor:  %5.2f   (target at most 1.5, aim 1.2)\n", cv / fl
   printf "floor / cp -r:      %5.2f\n", fl / cp
