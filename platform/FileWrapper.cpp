@@ -109,6 +109,9 @@ std::unique_ptr<FileWrapper> FileWrapper::directory(Children children) {
 std::unique_ptr<FileWrapper> FileWrapper::regularFile(std::string contents) {
     std::unique_ptr<FileWrapper> node(new FileWrapper(Kind::RegularFile));
     node->contents_ = std::move(contents);
+    // Trees of a whole export stay in memory until written: don't keep the
+    // slack that building the bytes left behind.
+    node->contents_.shrink_to_fit();
     return node;
 }
 
