@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Error.hpp"
+#include "platform/FileDescriptor.hpp"
 #include "platform/FileManager.hpp"
 #include "platform/SystemCalls.hpp"
 
@@ -58,39 +59,6 @@ int renameNoReplace(const fs::path& from, const fs::path& to) {
 struct CopyFailure {
     fs::path path;
     int error = 0;
-};
-
-bool writeAll(int fd, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now so that a late write error (a full disk on some file systems) is seen.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
 };
 
 // Copies one item to `to`, which must not exist: folders with their contents,
@@ -167,11 +135,12 @@ bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure) {
             return fail(from, errno);
         }
         if (got == 0) break;
-        if (!writeAll(output.get(), buffer.data(), static_cast<std::size_t>(got))) return fail(to, errno);
+        if (const int failed = writeAllBytes(output.get(), buffer.data(), static_cast<std::size_t>(got)))
+            return fail(to, failed);
     }
     if (::fchmod(output.get(), mode) != 0) return fail(to, errno);
     if (::futimens(output.get(), times) != 0) return fail(to, errno);
-    if (!output.close()) return fail(to, errno);
+    if (const int failed = output.close()) return fail(to, failed);
     return true;
 }
 

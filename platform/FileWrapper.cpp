@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/Error.hpp"
+#include "platform/FileDescriptor.hpp"
 #include "platform/SystemCalls.hpp"
 
 namespace ni {
@@ -15,27 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now, reporting the errno a delayed write error shows up as.
-    int close() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
-
 Error writeError(const fs::path& url, int osError) {
     if (osError == EEXIST) return Error(ErrorKind::AlreadyExists, url, osError);
     if (osError == ENAMETOOLONG) return Error(ErrorKind::NameTooLong, url, osError);
@@ -43,17 +23,9 @@ Error writeError(const fs::path& url, int osError) {
 }
 
 bool writeAll(int fd, const char* data, std::size_t size, const fs::path& url, Error* error) {
-    while (size > 0) {
-        if (const int injected = sys::injectedFault(sys::Operation::Write))
-            return setError(error, writeError(url, injected));
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return setError(error, writeError(url, errno));
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
+    if (const int injected = sys::injectedFault(sys::Operation::Write))
+        return setError(error, writeError(url, injected));
+    if (const int failed = writeAllBytes(fd, data, size)) return setError(error, writeError(url, failed));
     return true;
 }
 
