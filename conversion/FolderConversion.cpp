@@ -47,8 +47,9 @@ std::optional<std::vector<Entry>> listFolder(const fs::path& url, Error* error) 
         return std::nullopt;
     }
     std::vector<Entry> entries;
+    // readdir reports its errors only through errno; the fstatat below may set it too.
     errno = 0;
-    while (const dirent* item = ::readdir(dir)) {
+    for (const dirent* item = ::readdir(dir); item != nullptr; errno = 0, item = ::readdir(dir)) {
         if (item->d_name[0] == '.') continue;  // hidden, "." and ".."
         EntryKind kind = EntryKind::Other;
         unsigned char type = item->d_type;
