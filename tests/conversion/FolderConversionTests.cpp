@@ -95,13 +95,6 @@ TEST_F(FolderConversion, OneBadNoteFailsTheRunBeforeAnythingIsWritten) {
     EXPECT_EQ(error.path(), source() / "Sub" / "Bad.txt");
     EXPECT_EQ(temporaryFolders(), 0u);
     EXPECT_TRUE(ui.statusTexts.empty());
-
-    // A FIFO with a note's name is never opened for reading.
-    test::fs::remove(source() / "Sub" / "Bad.txt");
-    ASSERT_EQ(::mkfifo((source() / "Pipe.txt").c_str(), 0600), 0);
-    EXPECT_FALSE(controller.convertFolderAtURL(source(), &error));
-    EXPECT_EQ(error.kind(), ErrorKind::NotRegularFile);
-    EXPECT_EQ(error.path(), source() / "Pipe.txt");
 }
 
 TEST_F(FolderConversion, CollidingNamesAreNumberedInNameOrder) {
@@ -164,16 +157,6 @@ TEST_F(FolderConversion, UnlistableFolderFailsTheRun) {
         return error.path() == source() / "Locked" ? static_cast<int>(error.kind()) : 100;
     });
     EXPECT_EQ(kind, static_cast<int>(ErrorKind::ListFailed));
-}
-
-TEST_F(FolderConversion, MissingOrPlainFileSourceIsAnError) {
-    Error error;
-    EXPECT_FALSE(controller.convertFolderAtURL(root() / "nowhere", &error));
-    EXPECT_EQ(error.kind(), ErrorKind::FileNotFound);
-    writeFile(root() / "file", "x");
-    EXPECT_FALSE(controller.convertFolderAtURL(root() / "file", &error));
-    EXPECT_EQ(error.kind(), ErrorKind::NotDirectory);
-    EXPECT_TRUE(ui.alerts.empty());
 }
 
 }  // namespace

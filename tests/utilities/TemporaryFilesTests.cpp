@@ -52,9 +52,8 @@ TEST_F(TemporaryFiles, UniqueFoldersArePrivateAndSideBySide) {
     removeTemporaryItemsForContext("never-made");  // nothing there, nothing reported
     removeTemporaryItemsForContext(std::nullopt);
     EXPECT_FALSE(test::fs::exists(container()));
-}
 
-TEST_F(TemporaryFiles, ContainerOpenToOthersIsTightened) {
+    // A container of ours left open to others is tightened before use.
     test::fs::create_directories(container());
     ::chmod(container().c_str(), 0777);
     ASSERT_TRUE(createUniqueTemporaryDirectoryWithError(nullptr));
