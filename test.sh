@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: once in an ordinary build, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then replays the fuzz
+# targets' seed inputs (tests/fuzz/run.sh SECONDS fuzzes for real).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-dependencies.sh
@@ -14,3 +15,5 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNI_SANITIZE=ON 
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+NI_FUZZ_BUILD_DIR=build/fuzz tests/fuzz/run.sh 0
