@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 scripts/install-dependencies.sh
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build/release -j "$(nproc)"
+cmake --build build/release -j "$(nproc)" --target notara2inkvale notara2inkvale-cli
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec build/release/bin/notara2inkvale "$@"
