@@ -2,12 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStringList>
-#include <QTimer>
+#include <QThread>
 #include <QUrl>
 
 #include "app/FileViewer.hpp"
@@ -15,98 +16,59 @@
 namespace ni {
 namespace {
 
-// Stands in for the user's file manager on a private bus.
-class FakeFileManager : public QObject {
+// Stands in for the user's file manager on a private bus, and for the desktop's default handler.
+class FakeDesktop : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 
 public:
     QStringList shownItems;
-    QString startupId;
+    QList<QUrl> opened;
 
 public slots:
-    void ShowItems(const QStringList& uris, const QString& startup) {
-        shownItems = uris;
-        startupId = startup;
-    }
+    void ShowItems(const QStringList& uris, const QString&) { shownItems = uris; }
+    void open(const QUrl& url) { opened.append(url); }
 };
 
-// Receives what the fallback hands to the desktop's default handler.
-class OpenedURLs : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
-// Runs the event loop until done() holds; gives up after a generous while so a
-// broken build fails instead of hanging.
-template <typename Done>
-void runUntil(Done done) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    poll.start(10);
-    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-    loop.exec();
+// Runs the event loop until done() holds, or gives up after a generous while.
+void runUntil(const std::function<bool()>& done) {
+    for (QDeadlineTimer deadline(20000); !done() && !deadline.hasExpired(); QThread::msleep(5))
+        QCoreApplication::processEvents();
 }
 
-class FileViewerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        bus_.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                   QStringLiteral("--print-address=1")});
-        if (!bus_.waitForStarted() || !bus_.waitForReadyRead()) GTEST_SKIP() << "no dbus-daemon to run";
-        address_ = QString::fromUtf8(bus_.readLine()).trimmed();
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
-    }
-    void TearDown() override {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("viewer"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("caller"));
-        bus_.kill();
-        bus_.waitForFinished();
-    }
-    QDBusConnection connect(const QString& name) { return QDBusConnection::connectToBus(address_, name); }
-
-    OpenedURLs opened;
+TEST(FileViewerTest, SelectsTheItemInTheFileManagerOrElseOpensItsFolder) {
+    FakeDesktop desktop;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
+    const auto unsetHandler = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); });
     QObject context;
-
-private:
-    QProcess bus_;
-    QString address_;
-};
-
-TEST_F(FileViewerTest, AsksTheFileManagerToSelectTheMovedFolder) {
-    FakeFileManager fileManager;
-    QDBusConnection viewer = connect(QStringLiteral("viewer"));
-    ASSERT_TRUE(viewer.registerService(QStringLiteral("org.freedesktop.FileManager1")));
-    ASSERT_TRUE(viewer.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
-                                      QDBusConnection::ExportAllSlots));
-
-    revealItemInFileViewer("/home/someone/Chosen/Notara Export", &context, connect(QStringLiteral("caller")));
-    runUntil([&] { return !fileManager.shownItems.isEmpty(); });
-    EXPECT_EQ(fileManager.shownItems,
-              QStringList{QStringLiteral("file:///home/someone/Chosen/Notara%20Export")});
-    EXPECT_EQ(fileManager.startupId, QString());
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(opened.urls.isEmpty());
-}
-
-TEST_F(FileViewerTest, WithoutAFileManagerOpensTheContainingFolder) {
-    revealItemInFileViewer("/home/someone/Chosen/Notara Export", &context, connect(QStringLiteral("caller")));
-    runUntil([&] { return !opened.urls.isEmpty(); });
-    EXPECT_EQ(opened.urls, QList<QUrl>{QUrl(QStringLiteral("file:///home/someone/Chosen"))});
-
-    // No session bus at all.
-    opened.urls.clear();
     revealItemInFileViewer("/data/Notara Export", &context, QDBusConnection(QStringLiteral("not connected")));
-    EXPECT_EQ(opened.urls, QList<QUrl>{QUrl(QStringLiteral("file:///data"))});
+    EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl(QStringLiteral("file:///data"))});
+
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                 QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted() || !daemon.waitForReadyRead()) GTEST_SKIP() << "no dbus-daemon to run";
+    const auto stop = qScopeGuard([&daemon] {
+        QDBusConnection::disconnectFromBus(QStringLiteral("private"));
+        daemon.kill();
+        daemon.waitForFinished();
+    });
+    QDBusConnection bus = QDBusConnection::connectToBus(QString::fromUtf8(daemon.readLine()).trimmed(),
+                                                        QStringLiteral("private"));
+    desktop.opened.clear();
+    revealItemInFileViewer("/home/someone/Chosen/Notara Export", &context, bus);  // no file manager yet
+    runUntil([&] { return !desktop.opened.isEmpty(); });
+    EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl(QStringLiteral("file:///home/someone/Chosen"))});
+
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+    ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &desktop,
+                                   QDBusConnection::ExportAllSlots));
+    desktop.opened.clear();
+    revealItemInFileViewer("/home/someone/Chosen/Notara Export", &context, bus);
+    runUntil([&] { return !desktop.shownItems.isEmpty(); });
+    EXPECT_EQ(desktop.shownItems, QStringList{QStringLiteral("file:///home/someone/Chosen/Notara%20Export")});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(desktop.opened.isEmpty());
 }
 
 }  // namespace

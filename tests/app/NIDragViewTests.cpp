@@ -1,17 +1,21 @@
-#include <QApplication>
+#include <QAction>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
-#include <QDragMoveEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QMimeData>
 #include <QPen>
+#include <QPushButton>
 #include <QUrl>
 #include <memory>
+#include <tuple>
 
 #include "TestSupport.hpp"
+#include "app/MainWindow.hpp"
 #include "app/NIDragView.hpp"
+#include "conversion/AppDelegate.hpp"
 #include "platform/NIDragViewDelegate.hpp"
 
 namespace ni {
@@ -19,45 +23,38 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct RecordingDelegate : NIDragViewDelegate {
-    std::vector<fs::path> received;
-    void dragViewDidReceiveURL(const fs::path& url) override { received.push_back(url); }
-};
-
-class CountingDragView : public NIDragView {
+// Counts its paints, may draw a solid border, and is its own delegate.
+class TestDragView : public NIDragView, public NIDragViewDelegate {
 public:
     int paints = 0;
+    bool solidBorder = false;
+    std::vector<fs::path> received;
+    void dragViewDidReceiveURL(const fs::path& url) override { received.push_back(url); }
 
 protected:
     void paintEvent(QPaintEvent* event) override {
         ++paints;
         NIDragView::paintEvent(event);
     }
+    void addLineDashToPath(QPen& pen) const override {
+        NIDragView::addLineDashToPath(pen);
+        if (solidBorder) pen.setStyle(Qt::SolidLine);
+    }
 };
 
-class SolidBorderDragView : public NIDragView {
-protected:
-    void addLineDashToPath(QPen& pen) const override { pen.setStyle(Qt::SolidLine); }
-};
-
-QUrl fileURL(const fs::path& path) { return QUrl::fromLocalFile(QFile::decodeName(path.c_str())); }
-
-std::unique_ptr<QMimeData> urls(const QList<QUrl>& list) {
+std::unique_ptr<QMimeData> urls(const std::vector<fs::path>& paths) {
     auto data = std::make_unique<QMimeData>();
+    QList<QUrl> list;
+    for (const auto& path : paths) list.append(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     data->setUrls(list);
     return data;
 }
 
-struct DragAnswer {
-    bool accepted;
-    Qt::DropAction action;
-};
-
-DragAnswer enter(NIDragView& view, const QMimeData* data,
-                 Qt::DropActions possible = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction) {
+bool enter(NIDragView& view, const QMimeData* data,
+           Qt::DropActions possible = Qt::CopyAction | Qt::MoveAction) {
     QDragEnterEvent event(QPoint(20, 20), possible, data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&view, &event);
-    return {event.isAccepted(), event.dropAction()};
+    return event.isAccepted() && event.dropAction() == Qt::CopyAction;
 }
 
 bool drop(NIDragView& view, const QMimeData* data) {
@@ -66,172 +63,109 @@ bool drop(NIDragView& view, const QMimeData* data) {
     return event.isAccepted();
 }
 
-void leave(NIDragView& view) {
-    QDragLeaveEvent event;
-    QCoreApplication::sendEvent(&view, &event);
-}
-
-void settle() {
-    for (int round = 0; round < 3; ++round) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-    }
-}
-
 class NIDragViewTest : public test::ScratchTest {
 protected:
     void SetUp() override {
         ScratchTest::SetUp();
-        folder = root() / "Notara folder";
-        other = root() / "Second folder";
-        file = root() / "note.txt";
-        package = root() / "Sheet.inkvale";
-        fs::create_directories(folder);
-        fs::create_directories(other);
-        fs::create_directories(package);
-        test::writeFile(file, "note");
-        fs::create_symlink(folder, root() / "link to folder");
+        fs::create_directories(folder = root() / "Notara folder");
+        fs::create_directories(root() / "Sheet.inkvale");
+        test::writeFile(file = root() / "note.txt", "note");
     }
-    fs::path folder, other, file, package;
+    fs::path folder, file;
 };
 
-TEST_F(NIDragViewTest, AcceptsOnlyWhenTheFirstItemIsAFolderThatIsNotAPackage) {
-    auto text = std::make_unique<QMimeData>();
-    text->setText(QStringLiteral("/just/some/text"));
+TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliversItOnce) {
     const struct {
-        const char* what;
-        std::unique_ptr<QMimeData> data;
+        std::vector<fs::path> items;
         bool accepted;
     } cases[] = {
-        {"folder", urls({fileURL(folder)}), true},
-        {"folder with trailing slash", urls({QUrl(fileURL(folder).toString() + QLatin1Char('/'))}), true},
-        {"folder then file", urls({fileURL(folder), fileURL(file)}), true},
-        {"plain file", urls({fileURL(file)}), false},
-        {"package", urls({fileURL(package)}), false},
-        {"file then folder", urls({fileURL(file), fileURL(folder)}), false},
-        {"missing item", urls({fileURL(root() / "gone")}), false},
-        {"link to a folder", urls({fileURL(root() / "link to folder")}), false},
-        {"web address", urls({QUrl(QStringLiteral("https://example.com/folder/"))}), false},
-        {"text only", std::move(text), false},
-        {"no URLs", urls({}), false},
+        {{folder}, true},
+        {{folder, file}, true},
+        {{file}, false},
+        {{root() / "Sheet.inkvale"}, false},
+        {{file, folder}, false},
+        {{root() / "gone"}, false},
+        {{}, false},
     };
     for (const auto& each : cases) {
-        SCOPED_TRACE(each.what);
+        SCOPED_TRACE(each.items.empty() ? "no items" : each.items[0].filename().string());
         NIDragView view;
-        const DragAnswer answer = enter(view, each.data.get());
-        EXPECT_EQ(answer.accepted, each.accepted);
+        EXPECT_EQ(enter(view, urls(each.items).get()), each.accepted);
         EXPECT_EQ(view.highlighted(), each.accepted);
-        if (each.accepted) {
-            EXPECT_EQ(answer.action, Qt::CopyAction);
-        }
     }
-}
-
-TEST_F(NIDragViewTest, NeverAgreesToMoveTheDraggedFolder) {
-    NIDragView view;
-    const auto data = urls({fileURL(folder)});
-    EXPECT_FALSE(enter(view, data.get(), Qt::MoveAction).accepted);
-    EXPECT_FALSE(view.highlighted());
-
-    ASSERT_TRUE(enter(view, data.get()).accepted);
-    // Holding Shift proposes a move part-way; the answer stays a copy.
-    QDragMoveEvent move(QPoint(30, 30), Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton,
-                        Qt::ShiftModifier);
-    QCoreApplication::sendEvent(&view, &move);
-    EXPECT_TRUE(move.isAccepted());
-    EXPECT_EQ(move.dropAction(), Qt::CopyAction);
-}
-
-TEST_F(NIDragViewTest, DropHandsExactlyTheFirstFolderToTheDelegateOnce) {
-    RecordingDelegate delegate;
-    NIDragView view;
-    view.setDelegate(&delegate);
-    const auto twoFolders = urls({fileURL(folder), fileURL(other)});
-    ASSERT_TRUE(enter(view, twoFolders.get()).accepted);
+    TestDragView view;
+    view.setDelegate(&view);
+    EXPECT_FALSE(enter(view, urls({folder}).get(), Qt::MoveAction)) << "a drag that can only move";
+    const auto twoFolders = urls({folder, root()});
+    ASSERT_TRUE(enter(view, twoFolders.get()));
     EXPECT_TRUE(drop(view, twoFolders.get()));
-    EXPECT_EQ(delegate.received, std::vector<fs::path>{folder});
+    EXPECT_EQ(view.received, std::vector<fs::path>{folder});
     EXPECT_FALSE(view.highlighted());
 
-    // A folder that is gone by the time of the drop reaches nobody.
-    const fs::path vanishing = root() / "Vanishing";
-    fs::create_directories(vanishing);
-    const auto vanishingFolder = urls({fileURL(vanishing)});
-    ASSERT_TRUE(enter(view, vanishingFolder.get()).accepted);
-    fs::remove(vanishing);
-    EXPECT_FALSE(drop(view, vanishingFolder.get()));
-    EXPECT_EQ(delegate.received.size(), 1u);
-    EXPECT_FALSE(view.highlighted());
-
-    view.setDelegate(nullptr);
-    ASSERT_TRUE(enter(view, twoFolders.get()).accepted);
-    EXPECT_TRUE(drop(view, twoFolders.get()));
-    EXPECT_EQ(delegate.received.size(), 1u);
+    // A folder gone by the time of the drop reaches nobody.
+    ASSERT_TRUE(enter(view, twoFolders.get()));
+    fs::remove(folder);
+    EXPECT_FALSE(drop(view, twoFolders.get()));
+    EXPECT_EQ(view.received.size(), 1u);
 }
 
-TEST_F(NIDragViewTest, RepaintsOncePerHighlightChangeAndOnlyThen) {
-    CountingDragView view;
+TEST_F(NIDragViewTest, RepaintsOncePerHighlightChangeAndDrawsTheBorderFromTheHook) {
+    TestDragView view;
     view.resize(200, 150);
     view.show();
-    settle();
-    const int initial = view.paints;
-    ASSERT_GE(initial, 1);
+    const auto paintsAfter = [&view](const std::function<void()>& action) {
+        for (int round = 0; round < 3; ++round) QCoreApplication::processEvents();
+        const int before = view.paints;
+        action();
+        for (int round = 0; round < 3; ++round) QCoreApplication::processEvents();
+        return view.paints - before;
+    };
+    QDragLeaveEvent leave;
+    EXPECT_EQ(paintsAfter([&] { enter(view, urls({folder}).get()); }), 1);
+    EXPECT_EQ(paintsAfter([&] { QCoreApplication::sendEvent(&view, &leave); }), 1);
+    EXPECT_EQ(paintsAfter([&] { view.setHighlighted(false); }), 0);
+    EXPECT_EQ(paintsAfter([&] { enter(view, urls({file}).get()); }), 0);
 
-    const auto data = urls({fileURL(folder)});
-    enter(view, data.get());
-    settle();
-    EXPECT_TRUE(view.highlighted());
-    EXPECT_EQ(view.paints, initial + 1);
-
-    leave(view);
-    settle();
-    EXPECT_FALSE(view.highlighted());
-    EXPECT_EQ(view.paints, initial + 2);
-
-    view.setHighlighted(false);
-    settle();
-    EXPECT_EQ(view.paints, initial + 2);
-
-    const auto plainFile = urls({fileURL(file)});
-    enter(view, plainFile.get());
-    settle();
-    EXPECT_EQ(view.paints, initial + 2);
+    // Dark grey dashes on the left border, or a solid line from the hook; blue when highlighted.
+    const auto dashPixels = [&view] {
+        const QImage image = view.grab().toImage();
+        int dark = 0;
+        for (int y = 20; y < 130; ++y) dark += image.pixelColor(2, y) == QColor(85, 85, 85) ? 1 : 0;
+        return dark;
+    };
+    EXPECT_TRUE(dashPixels() > 60 && dashPixels() < 100) << dashPixels();
+    view.solidBorder = true;
+    EXPECT_EQ(dashPixels(), 110);
+    view.setHighlighted(true);
+    const QColor centre = view.grab().toImage().pixelColor(100, 75);
+    EXPECT_NEAR(centre.blue() - centre.red(), (214 - 17) / 2, 2);
 }
 
-TEST_F(NIDragViewTest, DrawsGreyOrHalfBlueWithADashedBorderFromTheHook) {
-    const auto colourAt = [](const QImage& image, int x, int y) { return image.pixelColor(x, y); };
-    const auto near = [](const QColor& colour, int red, int green, int blue) {
-        return std::abs(colour.red() - red) <= 2 && std::abs(colour.green() - green) <= 2 &&
-               std::abs(colour.blue() - blue) <= 2;
+TEST_F(NIDragViewTest, MainWindowConvertsADroppedFolderAndOffersTheSaveCommandUntilCleared) {
+    MainWindow window;
+    const auto* label = window.findChild<QLabel*>(QStringLiteral("statusLabel"));
+    const auto* save = window.findChild<QAction*>(QStringLiteral("actionSaveFiles"));
+    const auto* saveButton = window.findChild<QPushButton*>(QStringLiteral("saveButton"));
+    ASSERT_TRUE(label && save && saveButton);
+    // The label, whether the save command is enabled and whether its button is hidden.
+    const auto state = [&] {
+        return std::make_tuple(label->text(), save->isEnabled(), saveButton->isHidden());
     };
+    const auto idle = std::make_tuple(QStringLiteral("DRAG NOTARA FOLDER HERE"), false, true);
+    EXPECT_EQ(state(), idle);
 
-    NIDragView view;
-    view.resize(200, 150);
-    QImage idle = view.grab().toImage();
-    EXPECT_TRUE(near(colourAt(idle, 100, 75), 204, 204, 204));
-    // The corner lies outside the rounded background.
-    EXPECT_FALSE(near(colourAt(idle, 0, 0), 204, 204, 204));
-    // The left border is dashed: dark grey dashes with the grey fill between them.
-    int dashPixels = 0, gapPixels = 0;
-    for (int y = 20; y < 130; ++y) {
-        if (near(colourAt(idle, 2, y), 85, 85, 85)) ++dashPixels;
-        if (near(colourAt(idle, 2, y), 204, 204, 204)) ++gapPixels;
-    }
-    EXPECT_GT(dashPixels, 60);
-    EXPECT_GT(gapPixels, 20);
-
-    view.setHighlighted(true);
-    const QImage highlighted = view.grab().toImage();
-    const QColor behind = view.palette().color(QPalette::Window);
-    EXPECT_TRUE(near(colourAt(highlighted, 100, 75), (17 + behind.red()) / 2, (108 + behind.green()) / 2,
-                     (214 + behind.blue()) / 2));
-    int blueDashPixels = 0;
-    for (int y = 20; y < 130; ++y) blueDashPixels += near(colourAt(highlighted, 2, y), 17, 108, 214) ? 1 : 0;
-    EXPECT_GT(blueDashPixels, 60);
-
-    SolidBorderDragView solid;
-    solid.resize(200, 150);
-    const QImage plain = solid.grab().toImage();
-    for (int y = 20; y < 130; ++y) ASSERT_TRUE(near(colourAt(plain, 2, y), 85, 85, 85)) << y;
+    test::writeFile(folder / "Groceries.txt", "Groceries\n\nMilk.\n");
+    AppDelegate appDelegate(&window);
+    window.setAppDelegate(&appDelegate);
+    ASSERT_TRUE(enter(*window.dragView(), urls({folder}).get()));
+    EXPECT_TRUE(drop(*window.dragView(), urls({folder}).get()));
+    // The conversion starts once the drop has returned.
+    EXPECT_FALSE(appDelegate.exportURL());
+    for (int round = 0; round < 5 && !appDelegate.exportURL(); ++round) QCoreApplication::processEvents();
+    ASSERT_TRUE(appDelegate.exportURL());
+    EXPECT_EQ(state(), std::make_tuple(QStringLiteral("IMPORT SUCCESSFUL"), true, false));
+    appDelegate.setExportURL(std::nullopt);
+    EXPECT_EQ(state(), idle);
 }
 
 }  // namespace
