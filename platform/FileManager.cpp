@@ -30,6 +30,10 @@ bool removeAt(int dirFd, const std::string& name, const fs::path& url, Error* er
     if (S_ISDIR(st.st_mode)) {
         const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return setError(error, Error(ErrorKind::RemoveFailed, url, errno));
+        // A read-only folder of ours (a copied tree can hold one) can't be
+        // emptied until we may write to it again.
+        if ((st.st_mode & S_IWUSR) == 0 && st.st_uid == ::geteuid())
+            ::fchmod(fd, (st.st_mode & 07777) | S_IRWXU);
         DIR* dir = ::fdopendir(fd);
         if (dir == nullptr) {
             const int saved = errno;

@@ -143,5 +143,19 @@ TEST_F(FileMoveTest, CrossFileSystemMoveOntoARealTmpfsAndCleanUpWhenItIsFull) {
     EXPECT_EQ(fs::file_size(big / "huge.bin"), 3u << 20);
 }
 
+TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {
+    const fs::path tree = root() / "tree";
+    test::writeFile(tree / "locked" / "file", "x");
+    ::chmod((tree / "locked").c_str(), 0555);
+    if (test::runningAsRoot()) {
+        ::chown(root().c_str(), 65534, 65534);
+        for (const auto& entry : fs::recursive_directory_iterator(tree))
+            ::lchown(entry.path().c_str(), 65534, 65534);
+        ::lchown(tree.c_str(), 65534, 65534);
+    }
+    EXPECT_EQ(test::runUnprivileged([&] { return removeItemAtURL(tree, nullptr) ? 0 : 1; }), 0);
+    EXPECT_FALSE(fs::exists(tree));
+}
+
 }  // namespace
 }  // namespace ni
