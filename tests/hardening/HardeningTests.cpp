@@ -1,0 +1,410 @@
+// Hostile input, real and injected file-system faults, and the command line's
+// contract, run against the real converter.
+
+#include <cerrno>
+#include <climits>
+#include <pugixml.hpp>
+
+#include "TestSupport.hpp"
+#include "conversion/AppDelegate.hpp"
+#include "platform/SystemCalls.hpp"
+
+namespace ni {
+namespace {
+
+using namespace test;
+using namespace std::string_literals;
+using Names = std::vector<std::string>;
+
+const std::string kCli = NI_BIN_DIR "/notara2inkvale-cli";
+
+struct Outcome {
+    int status = -1;  // the exit status; 128 + the signal when killed
+    std::string out, err;
+};
+
+std::string quoted(const std::string& arg) {
+    std::string text = "'";
+    for (const char c : arg) text += c == '\'' ? "'\\''"s : std::string(1, c);
+    return text + "'";
+}
+
+// The names in folder, sorted; none when it is missing.
+Names entriesOf(const fs::path& folder) {
+    Names names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The paragraphs (heading included) and the keywords of a sheet, as a parser reads them back.
+std::pair<Names, std::string> parsed(const fs::path& sheet) {
+    pugi::xml_document document;
+    document.load_file((sheet / "Content.xml").c_str());
+    std::pair<Names, std::string> result;
+    for (pugi::xml_node p : document.child("sheet").child("string").children("p"))
+        result.first.push_back(p.text().get());
+    result.second =
+        document.child("sheet").find_child_by_attribute("attachment", "type", "keywords").text().get();
+    return result;
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class Hardening : public ScratchTest {
+protected:
+    void TearDown() override {
+        sys::clearFaults();
+        EXPECT_EQ(before ? fingerprint(notes()) : "", before.value_or("")) << "the source changed";
+        ScratchTest::TearDown();
+    }
+    fs::path notes() const { return root() / "Notes"; }
+    void freezeNotes() { before = fingerprint(notes()); }
+    // Each item below folder with its mode, modification time and link target, and a
+    // checksum of each file. Equal: nothing in the tree was written, added or removed.
+    std::string fingerprint(const fs::path& folder) const {
+        const Outcome listing = run({"sh", "-c",
+                                     "cd \"$0\" && find . -printf '%p %M %T@ %l\\n' | sort && "
+                                     "find . -type f -exec md5sum {} + | sort",
+                                     folder.native()});
+        EXPECT_EQ(listing.status, 0) << listing.err;
+        return listing.out;
+    }
+    Names leftInTemporaryArea() const { return entriesOf(tmp() / "net.notara2inkvale.converter"); }
+
+    // Runs argv[0] (looked up in PATH) with stdout and stderr caught in files, and waits for it.
+    Outcome run(const Names& argv) const {
+        static int counter = 0;
+        const std::string base = (root() / ("run" + std::to_string(++counter))).native();
+        std::string command = "exec";
+        for (const std::string& arg : argv) command += " " + quoted(arg);
+        const int status = std::system(
+            (command + " </dev/null >" + quoted(base + ".out") + " 2>" + quoted(base + ".err")).c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(base + ".out"),
+                readFile(base + ".err")};
+    }
+    Outcome cli(Names args) const {
+        args.insert(args.begin(), kCli);
+        return run(args);
+    }
+
+    std::optional<std::string> before;
+};
+
+using HostileInput = Hardening;
+
+TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
+    writeFile(notes() / "Text" / "Mac.txt", "Old Mac\rline one\rline two\r\rTags: a, b\r");
+    writeFile(notes() / "Text" / "Mixed.txt", "Title\r\nline\rcr\nlf\xE2\x80\xA9ps\r\n\r\nTags: x\r\n");
+    const std::string controls = "Ctl\x01\x02\nNUL\0in\x1F body\x7F\xEF\xBF\xBE\xEF\xBF\xBF end\x0B\x0C"s;
+    writeFile(notes() / "Text" / "Controls.txt", controls);
+    writeFile(notes() / "Text" / "Empty.txt", "");
+    writeFile(notes() / "Text" / "Keys.txt", "Picture: \nTags: \nCreated: \nModified: \n");
+    writeFile(notes() / "Text" / "Repeated.txt",
+              "R\nbody\n\nTags: a\nTags: b, c\nModified: x\nModified: y\n");
+    std::string tags = "Tags: t0", joined = "t0";
+    for (int i = 1; i < 100000; ++i) tags += ", t" + std::to_string(i), joined += ",t" + std::to_string(i);
+    writeFile(notes() / "Text" / "ManyTags.txt", "Many\n\n" + tags + "\n");
+    // About 50 MB of lines, keys inside sentences included, and 5 MB without a line end.
+    std::string big = "Big\n", line;
+    for (int i = 0; big.size() < (50u << 20); ++i)
+        big += "Line " + std::to_string(i) + " remember Tags: milk, a Picture: x.png & <b> \"q\"\n";
+    while (line.size() < (5u << 20)) line += "one line Picture: never Tags: none \xC3\xA9 ";
+    writeFile(notes() / "Text" / "Big.txt", big + "\nTags: big\n");
+    writeFile(notes() / "Text" / "Line.txt", line);
+    // Names that aren't UTF-8: "x\xFE" and "x\xFF" both read as "x\uFFFD", the later one is numbered.
+    writeFile(notes() / "dir\xC3" / "in.txt", "inside");
+    writeFile(notes() / "bad\xFF\xFE.txt", "bad name");
+    writeFile(notes() / "x\xFE.txt", "fe");
+    writeFile(notes() / "x\xFF.txt", "ff");
+    // Folders whose names differ only in case or composition stay apart; link loops are skipped.
+    for (const std::string folder : {"Caf\xC3\xA9", "Cafe\xCC\x81", "Work", "work"})
+        writeFile(notes() / folder / "n.txt", folder);
+    fs::create_directory_symlink("Loop", notes() / "Loop");
+    fs::create_directory_symlink("..", notes() / "dir\xC3" / "Up");
+    // Names of 255 bytes are shortened to unique names, also where decomposing makes them longer.
+    const fs::path longer = notes() / "Long";
+    const std::string n251(251, 'n'), picture = std::string(246, 'p') + ".png";
+    std::string e125, hangul82;
+    for (int i = 0; i < 125; ++i) e125 += "\xC3\xA9";         // é, two bytes each
+    for (int i = 0; i < 82; ++i) hangul82 += "\xED\x95\x9C";  // three bytes, nine decomposed
+    writeFile(longer / (n251 + ".txt"), "n txt");
+    writeFile(longer / (n251 + "n.md"), "n md");
+    writeFile(longer / (e125 + "x.txt"), "e");
+    writeFile(longer / (hangul82 + "ab.txt"), "hangul txt");
+    writeFile(longer / (hangul82 + "ab.md"), "hangul md");
+    writeFile(longer / "Pictures" / picture, "png bytes");
+    writeFile(longer / "Pictured.txt", "Pictured\nbody\n\nPicture: " + picture + "\n");
+    freezeNotes();
+
+    auto result = cli({"-o", (root() / "out").native(), notes().native()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(has(result.err, "Skipped 2 symbolic links.")) << result.err;
+    const fs::path sheets = root() / "out" / "Notara Export";
+    // Text.txt keeps the note's text as it was; the markup holds what XML can.
+    const auto text = [&](const std::string& name) { return readFile(sheets / name / "Text.txt"); };
+    EXPECT_EQ(text("Text/Mac.inkvale"), "Old Mac\rline one\rline two\r\r");
+    EXPECT_EQ(parsed(sheets / "Text" / "Mac.inkvale"),
+              std::pair(Names{"Old Mac", "line one", "line two", ""}, "a,b"s));
+    EXPECT_EQ(text("Text/Mixed.inkvale"), "# Title\nline\rcr\nlf\xE2\x80\xA9ps");
+    EXPECT_EQ(parsed(sheets / "Text" / "Mixed.inkvale").first, (Names{"Title", "line", "cr", "lf", "ps"}));
+    EXPECT_EQ(text("Text/Controls.inkvale"), "# " + controls);
+    EXPECT_EQ(parsed(sheets / "Text" / "Controls.inkvale").first, (Names{"Ctl", "NULin body\x7F end"}));
+    EXPECT_EQ(text("Text/Keys.inkvale"), "");
+    EXPECT_EQ(parsed(sheets / "Text" / "Keys.inkvale"), std::pair(Names{}, ""s));
+    // The last Tags line is the value; an earlier one is text and isn't lost.
+    EXPECT_EQ(text("Text/Repeated.inkvale"), "# R\nbody\n\nTags: a\n");
+    EXPECT_EQ(parsed(sheets / "Text" / "Repeated.inkvale").second, "b,c");
+    EXPECT_EQ(parsed(sheets / "Text" / "ManyTags.inkvale").second, joined);
+    EXPECT_EQ(text("Text/Big.inkvale"), "# " + big.substr(0, big.size() - 1));
+    EXPECT_EQ(parsed(sheets / "Text" / "Big.inkvale").second, "big");
+    EXPECT_EQ(text("Text/Line.inkvale"), line);
+
+    EXPECT_EQ(entriesOf(sheets),
+              (Names{"Cafe\xCC\x81", "Caf\xC3\xA9", "Long", "Text", "Work", "bad\xFF\xFE.inkvale", "dir\xC3",
+                     "work", "x\xEF\xBF\xBD - 2.inkvale", "x\xFE.inkvale"}));
+    for (const std::string folder : {"Caf\xC3\xA9", "Cafe\xCC\x81", "Work", "work"})
+        EXPECT_EQ(text(folder + "/n.inkvale"), folder);
+    EXPECT_EQ(text("dir\xC3/in.inkvale"), "inside");
+    EXPECT_EQ(text("x\xEF\xBF\xBD - 2.inkvale"), "ff");
+
+    Names texts;
+    for (const std::string& name : entriesOf(sheets / "Long")) {
+        EXPECT_LE(name.size(), std::size_t{NAME_MAX}) << name;
+        if (name != "Pictures") texts.push_back(text("Long/" + name));
+    }
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (Names{"# Pictured\nbody", "e", "hangul md", "hangul txt", "n md", "n txt"}));
+    // The first keeps as much of its name as fits; a cut never splits a character.
+    EXPECT_TRUE(fs::is_directory(sheets / "Long" / (std::string(247, 'n') + ".inkvale")));
+    EXPECT_TRUE(fs::is_directory(sheets / "Long" / (e125.substr(0, 246) + ".inkvale")));
+    const auto media = entriesOf(sheets / "Long" / "Pictured.inkvale" / "Media");
+    ASSERT_EQ(media.size(), 1u);
+    EXPECT_TRUE(media[0].size() <= NAME_MAX && media[0].starts_with("ppp") && media[0].ends_with(".png"));
+    EXPECT_EQ(readFile(sheets / "Long" / "Pictured.inkvale" / "Media" / media[0]), "png bytes");
+
+    // An error about a file with such a name names it with the bad bytes escaped.
+    writeFile(root() / "Bad\xC3" / "worse\xFF.txt", "\xFF");
+    result = cli({"-n", (root() / "Bad\xC3").native()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(has(result.err,
+                    "Bad\\xC3/worse\\xFF.txt” couldn’t be read because it isn’t valid UTF-8 text (byte 0)"))
+        << result.err;
+    EXPECT_FALSE(has(result.err, "\xFF"));
+
+    if (::access("/usr/bin/xmllint", X_OK) != 0) GTEST_SKIP() << "xmllint (libxml2-utils) isn't installed";
+    Names lint = {"/usr/bin/xmllint", "--noout", "--huge"};
+    for (const auto& entry : fs::recursive_directory_iterator(sheets))
+        if (entry.path().filename() == "Content.xml") lint.push_back(entry.path().native());
+    EXPECT_EQ(lint.size(), 3u + 9 + 8 + 6);
+    const auto linted = run(lint);
+    EXPECT_EQ(linted.status, 0) << linted.err;
+}
+
+// A small export: a note with a picture, a sub-folder and a link to it.
+class SmallExport : public Hardening {
+protected:
+    void SetUp() override {
+        Hardening::SetUp();
+        writeFile(notes() / "Note.txt", "Note\nbody\n\nPicture: photo.png\n");
+        writeFile(notes() / "Pictures" / "photo.png", "png bytes");
+        writeFile(notes() / "Work" / "Plan.txt", "Plan\nsteps");
+        fs::create_directory_symlink("Work", notes() / "Linked");
+        freezeNotes();
+    }
+};
+using Faults = SmallExport;
+using CommandLine = SmallExport;
+
+TEST_F(Faults, PictureVanishingBeforeItIsCopiedFailsTheRunWithNothingPending) {
+    struct : RecordingUserInterface {
+        void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t) override {
+            if (phase == ConversionPhase::WritingPackages && done == 0) fs::remove(picture);
+        }
+        fs::path picture;
+    } ui;
+    ui.picture = notes() / "Pictures" / "photo.png";
+    before.reset();
+    AppDelegate controller(&ui);
+    Error error;
+    EXPECT_FALSE(controller.convertFolderAtURL(notes(), &error));
+    EXPECT_EQ(error.kind(), ErrorKind::FileNotFound);
+    EXPECT_EQ(error.path(), notes() / "Pictures" / "photo.png");
+    EXPECT_FALSE(controller.exportURL());
+    EXPECT_TRUE(leftInTemporaryArea().empty());
+}
+
+TEST_F(Faults, UnreadableNoteOrPictureFailsTheRunNamingIt) {
+    ::chmod(tmp().c_str(), 0777);  // the unprivileged run makes its own container here
+    const auto attempt = [&](const fs::path& locked) {
+        ::chmod(locked.c_str(), 0);
+        const int result = runUnprivileged([&] {
+            AppDelegate controller(nullptr);
+            Error error;
+            const bool failed = !controller.convertFolderAtURL(notes(), &error);
+            return int(!failed || error.path() != locked || error.osError() != EACCES ||
+                       error.kind() != ErrorKind::ReadFailed);
+        });
+        ::chmod(locked.c_str(), 0644);
+        return result;
+    };
+    const int note = attempt(notes() / "Work" / "Plan.txt");
+    if (note == 255) GTEST_SKIP() << "couldn't drop privileges";
+    EXPECT_EQ(note, 0);
+    EXPECT_EQ(attempt(notes() / "Pictures" / "photo.png"), 0);
+    EXPECT_TRUE(leftInTemporaryArea().empty());
+}
+
+TEST_F(Faults, FileSizeLimitAndFullDiskFailTheRunNamingTheFileAndCleanUp) {
+    // Several megabytes: past a 1 MiB file-size limit and a 1 MiB file system.
+    std::string big = "Big\n";
+    while (big.size() < (3u << 20)) big += "all work and no play makes a long note\n";
+    writeFile(notes() / "Big.txt", big);
+    freezeNotes();
+    const fs::path out = root() / "out";
+    const auto expectFailure = [&](const Outcome& result, const std::string& reason) {
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_TRUE(has(result.err, "/Notara Export/Big.inkvale/Content.xml” couldn’t be written: " + reason))
+            << result.err;
+        EXPECT_FALSE(fs::exists(out / "Notara Export"));
+    };
+    expectFailure(run({"/bin/sh", "-c", "ulimit -f 1024 && exec \"$0\" \"$@\"", kCli, "-o", out.native(),
+                       notes().native()}),
+                  "File too large.");
+    EXPECT_TRUE(leftInTemporaryArea().empty());
+
+    // A 1 MiB tmpfs as the temporary area, in a private user and mount namespace;
+    // afterwards the container on it is listed on stderr, from inside.
+    const fs::path mount = root() / "small";
+    fs::create_directories(mount);
+    const auto full =
+        run({"unshare", "-Urm", "sh", "-c",
+             "mount -t tmpfs -o size=1m tmpfs \"$0\" || exit 77; TMPDIR=\"$0\" \"$1\" -o \"$2\" \"$3\"; "
+             "status=$?; echo \"left: $(ls -A \"$0\"/net.notara2inkvale.converter)\" >&2; exit $status",
+             mount.native(), kCli, out.native(), notes().native()});
+    if (full.status == 127 || full.status == 77 || full.err.starts_with("unshare:"))
+        GTEST_SKIP() << "no tmpfs in a private namespace here: " << full.err;
+    expectFailure(full, "No space left on device.");
+    EXPECT_TRUE(full.err.ends_with("left: \n")) << full.err;
+}
+
+TEST_F(Faults, DestinationFailingMidMoveKeepsTheExportPendingAndWhole) {
+    RecordingUserInterface ui;
+    AppDelegate controller(&ui);
+    Error error;
+    ASSERT_TRUE(controller.convertFolderAtURL(notes(), &error)) << error.message();
+    const fs::path exportURL = *controller.exportURL();
+    const auto exported = fingerprint(exportURL);
+    const fs::path chosen = root() / "Chosen";
+    fs::create_directories(chosen);
+    ui.panelAnswer = chosen;
+    const auto expectPending = [&](int fault) {
+        EXPECT_EQ(ui.errors.back().kind(), ErrorKind::MoveFailed);
+        EXPECT_EQ(ui.errors.back().osError(), fault);
+        EXPECT_EQ(controller.exportURL(), exportURL);
+        EXPECT_EQ(ui.statusTexts.back(), kLabelExportPending);
+        EXPECT_EQ(fingerprint(exportURL), exported);
+        EXPECT_TRUE(entriesOf(chosen).empty()) << "a partial copy was left";
+    };
+
+    // Another file system that turns read-only or goes away part-way through the copy.
+    sys::injectFault(sys::Operation::Rename, EXDEV);
+    for (const int fault : {EROFS, ENOENT}) {
+        sys::injectFault(sys::Operation::Copy, fault, 3);
+        controller.saveFiles();
+        ASSERT_FALSE(ui.errors.empty());
+        expectPending(fault);
+    }
+    sys::clearFaults();
+    fs::create_directories(chosen);
+    controller.saveFiles();
+    EXPECT_FALSE(controller.exportURL());
+    EXPECT_EQ(fingerprint(chosen / "Notara Export"), exported);
+    EXPECT_TRUE(leftInTemporaryArea().empty());
+}
+
+TEST_F(Faults, QuitCleanUpRemovesPlantedLinksNotWhatTheyPointTo) {
+    AppDelegate controller(nullptr);
+    Error error;
+    ASSERT_TRUE(controller.convertFolderAtURL(notes(), &error)) << error.message();
+    const fs::path exportURL = *controller.exportURL();
+    const fs::path outside = root() / "Outside";
+    writeFile(outside / "keep.txt", "keep");
+    writeFile(outside / "Folder" / "keep.txt", "keep");
+    const auto kept = fingerprint(outside);
+    fs::create_directory_symlink(outside, exportURL / "planted-folder");
+    fs::create_symlink(outside / "keep.txt", exportURL / "Work" / "planted-file");
+    fs::create_directory_symlink(notes(), exportURL / "Work" / "Plan.inkvale" / "planted-source");
+    fs::remove_all(exportURL / "Note.inkvale" / "Media");
+    fs::create_directory_symlink(outside / "Folder", exportURL / "Note.inkvale" / "Media");
+
+    controller.applicationWillTerminate();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(exportURL.parent_path())));
+    EXPECT_EQ(fingerprint(outside), kept);
+    EXPECT_TRUE(leftInTemporaryArea().empty());
+}
+
+TEST_F(CommandLine, StdoutHoldsOnlyTheMovedPathAndStderrTheSummary) {
+    const fs::path out = root() / "new" / "nested" / "out";  // missing: made with its parents
+    auto result = cli({"-o", out.native(), notes().native()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, (out / "Notara Export").native() + "\n");
+    EXPECT_EQ(result.err, "Converted 2 notes (1 picture, 2 sub-folders) into “" +
+                              (out / "Notara Export").native() + "”. Skipped 1 symbolic link.\n");
+    EXPECT_TRUE(fs::is_regular_file(out / "Notara Export" / "Work" / "Plan.inkvale" / "Content.xml"));
+    // --quiet silences the summary, never the path; a second run can't replace the first.
+    const fs::path other = root() / "other";
+    result = cli({"--quiet", "-o", other.native(), notes().native()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out + result.err, (other / "Notara Export").native() + "\n");
+    result = cli({"-q", "-o", other.native(), notes().native()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(has(result.err, "already exists")) << result.err;
+    EXPECT_TRUE(leftInTemporaryArea().empty());
+}
+
+TEST_F(CommandLine, DryRunAndFailuresWriteNothingAndExitWithTheirStatus) {
+    const fs::path out = root() / "out";
+    auto result = cli({"--dry-run", "-o", out.native(), notes().native()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(
+        result.out.starts_with("Notara Export/\n    Pictures/\n    Work/\n        Plan.inkvale\n    "
+                               "Note.inkvale\n        Media/photo."))
+        << result.out;
+    EXPECT_EQ(result.err, "Would convert 2 notes (1 picture, 2 sub-folders). Skipped 1 symbolic link.\n");
+    EXPECT_TRUE(entriesOf(tmp()).empty());
+    // Nothing to convert: 3, as in a real run.
+    writeFile(root() / "Empty" / "photo.png", "png");
+    result = cli({"-n", "-o", out.native(), (root() / "Empty").native()});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_TRUE(has(result.err, "No importable files were found in “Empty”")) << result.err;
+    EXPECT_EQ(cli({"-o", out.native(), (root() / "Empty").native()}).status, 3);
+    // A note that can't be read: 1, with the same message as a real run.
+    const fs::path broken = root() / "Broken";
+    writeFile(broken / "Bad.txt", "ok\n\xC3(");
+    result = cli({"-n", "-q", broken.native()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "notara2inkvale-cli: The file “" + (broken / "Bad.txt").native() +
+                              "” couldn’t be read because it isn’t valid UTF-8 text (byte 3).\n");
+    EXPECT_EQ(cli({"-q", "-o", out.native(), broken.native()}).err, result.err);
+    // A missing export folder or one that is a file: 1; usage errors: 2.
+    result = cli({"-o", out.native(), (root() / "Nowhere").native()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(has(result.err, "“" + (root() / "Nowhere").native() + "”")) << result.err;
+    EXPECT_EQ(cli({(notes() / "Note.txt").native()}).status, 1);
+    for (const Names& args :
+         std::vector<Names>{{}, {"a", "b"}, {"--no-such-option", notes().native()}, {"-o"}}) {
+        result = cli(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(result.out, "");
+        EXPECT_TRUE(has(result.err, "--help"));
+    }
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_TRUE(leftInTemporaryArea().empty());
+}
+
+}  // namespace
+}  // namespace ni
