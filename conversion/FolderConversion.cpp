@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <map>
+#include <set>
 #include <unordered_set>
 
 #include "conversion/NINote.hpp"
@@ -112,10 +112,7 @@ constexpr std::size_t kMaximumNameLength = NAME_MAX;
 // name is already at the limit still converts, under a name that stays unique.
 class PackageNames {
 public:
-    void take(const std::string& name) {
-        const std::u16string text = lossyUTF16(name);
-        namesByKey_.emplace(nameKey(text), text);
-    }
+    void take(const std::string& name) { keys_.insert(nameKey(lossyUTF16(name))); }
 
     std::string assign(const std::string& preferred) {
         const std::string extension = pathExtension(preferred);
@@ -128,8 +125,7 @@ public:
             std::string chosen = choose(cut.size() == stem.size() ? preferred : std::string(cut) + suffix);
             // Numbering and decomposition lengthen a name; cut the stem in proportion and try again.
             if (chosen.size() <= kMaximumNameLength || cut.size() <= 1) {
-                const std::u16string text = lossyUTF16(chosen);
-                namesByKey_.emplace(nameKey(text), text);
+                take(chosen);
                 return chosen;
             }
             stemLimit = std::min(cut.size() - 1, cut.size() * kMaximumNameLength / chosen.size());
@@ -141,18 +137,19 @@ private:
     std::string choose(const std::string& preferred) const {
         const std::u16string text = lossyUTF16(preferred);
         const std::u16string key = nameKey(text);
-        if (!namesByKey_.contains(key)) return preferred;
+        if (!keys_.contains(key)) return preferred;
         // Only names that share the stem can meet a numbered candidate, so the
-        // choice looks at that family rather than at the whole folder.
+        // choice looks at that family rather than at the whole folder. A key
+        // stands for its name: the comparison is made on keys anyway.
         const std::u16string stemKey = nameKey(lossyUTF16(lastPathComponentDeletingPathExtension(preferred)));
         std::vector<std::u16string> family;
-        for (auto it = namesByKey_.lower_bound(stemKey);
-             it != namesByKey_.end() && it->first.starts_with(stemKey); ++it)
-            family.push_back(it->second);
+        for (auto it = keys_.lower_bound(stemKey); it != keys_.end() && it->starts_with(stemKey); ++it)
+            family.push_back(*it);
         return utf8FromUTF16(filenameForPrefererredName(text, std::nullopt, &family).value_or(text));
     }
 
-    std::map<std::u16string, std::u16string> namesByKey_;
+    // The keys of the names given out so far (sorted, for the family lookup).
+    std::set<std::u16string> keys_;
 };
 
 struct PendingNote {
@@ -216,6 +213,7 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
         if (progress != nullptr) progress->conversionProgress(ConversionPhase::ReadingNotes, i, total);
         auto sheet = AppDelegate::createSheetFromFileAtURL(pending[i].url, error);
         if (!sheet) return std::nullopt;
+        pending[i].url = fs::path();  // its memory goes to the next sheets
         if (sheet->children().contains("Media")) ++scan.summary.pictures;
         sheet->setFilename(pending[i].names->assign(sheet->filename()));
         pending[i].destination->push_back(std::move(sheet));

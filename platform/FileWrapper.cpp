@@ -89,7 +89,7 @@ std::unique_ptr<FileWrapper> FileWrapper::regularFile(std::string contents) {
 
 std::unique_ptr<FileWrapper> FileWrapper::fileReference(fs::path source) {
     std::unique_ptr<FileWrapper> node(new FileWrapper(Kind::FileReference));
-    node->source_ = std::move(source);
+    node->contents_ = std::move(source).native();
     return node;
 }
 
@@ -124,17 +124,18 @@ bool FileWrapper::writeInFolder(int parentFd, const std::string& name, const fs:
     } else {
         // Only a regular file is copied; a picture that vanished or turned into
         // something else since the note was read is an error naming it.
-        FileDescriptor from(::open(source_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        const fs::path sourcePath = source();
+        FileDescriptor from(::open(sourcePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (from.get() < 0) {
             const int saved = errno;
-            if (saved == ENOENT) return setError(error, Error(ErrorKind::FileNotFound, source_, saved));
-            if (saved == ELOOP) return setError(error, Error(ErrorKind::NotRegularFile, source_, 0));
-            return setError(error, Error(ErrorKind::ReadFailed, source_, saved));
+            if (saved == ENOENT) return setError(error, Error(ErrorKind::FileNotFound, sourcePath, saved));
+            if (saved == ELOOP) return setError(error, Error(ErrorKind::NotRegularFile, sourcePath, 0));
+            return setError(error, Error(ErrorKind::ReadFailed, sourcePath, saved));
         }
         struct stat st {};
         if (::fstat(from.get(), &st) != 0)
-            return setError(error, Error(ErrorKind::ReadFailed, source_, errno));
-        if (!S_ISREG(st.st_mode)) return setError(error, Error(ErrorKind::NotRegularFile, source_, 0));
+            return setError(error, Error(ErrorKind::ReadFailed, sourcePath, errno));
+        if (!S_ISREG(st.st_mode)) return setError(error, Error(ErrorKind::NotRegularFile, sourcePath, 0));
         if (!copyContents(from.get(), fd, st.st_size, url, error)) return false;
         // The copy keeps the picture's own modification time.
         const timespec times[2] = {st.st_atim, st.st_mtim};

@@ -27,8 +27,10 @@ public:
 
     Kind kind() const noexcept { return kind_; }
     const Children& children() const noexcept { return children_; }
+    // A regular file's bytes.
     const std::string& contents() const noexcept { return contents_; }
-    const std::filesystem::path& source() const noexcept { return source_; }
+    // The file a reference copies from.
+    std::filesystem::path source() const { return kind_ == Kind::FileReference ? contents_ : std::string(); }
 
     // Names are file-system bytes (UTF-8 for names we make).
     const std::string& filename() const noexcept { return filename_; }
@@ -55,8 +57,7 @@ private:
 
     Kind kind_;
     Children children_;
-    std::string contents_;
-    std::filesystem::path source_;
+    std::string contents_;  // a file's bytes, or the path a reference copies from
     std::string filename_;
     std::string preferredFilename_;
 };
