@@ -9,9 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <unordered_set>
 
 #include "conversion/NINote.hpp"
@@ -158,6 +162,58 @@ struct PendingNote {
     PackageNames* names;
 };
 
+// Builds every pending note's sheet, on every core: reading and parsing notes
+// is most of a run's work. The calling thread takes part and alone reports
+// progress. When notes fail, the error is the first failing note's in listing
+// order, as one thread going through the list would report it.
+std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector<PendingNote>& pending,
+                                                                     Error* error, UserInterface* progress) {
+    const std::size_t total = pending.size();
+    std::vector<std::unique_ptr<FileWrapper>> sheets(total);
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> done{0};
+    std::atomic<std::size_t> firstFailure{total};
+    std::mutex failuresMutex;
+    std::map<std::size_t, Error> failures;
+
+    const auto work = [&](bool reportsProgress) {
+        for (std::size_t i = next++; i < total; i = next++) {
+            if (i > firstFailure.load()) break;  // an earlier note already ended the run
+            Error noteError;
+            if (auto sheet = AppDelegate::createSheetFromFileAtURL(pending[i].url, &noteError)) {
+                sheets[i] = std::move(sheet);
+                pending[i].url = fs::path();  // its memory goes to the next sheets
+            } else {
+                const std::lock_guard lock(failuresMutex);
+                failures.emplace(i, std::move(noteError));
+                if (i < firstFailure.load()) firstFailure = i;
+            }
+            const std::size_t finished = ++done;
+            if (reportsProgress && progress != nullptr)
+                progress->conversionProgress(ConversionPhase::ReadingNotes, finished, total);
+        }
+    };
+
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t helpers = std::min({cores - 1, std::size_t{7}, total / 8});
+    std::vector<std::thread> threads;
+    for (std::size_t k = 0; k < helpers; ++k) {
+        try {
+            threads.emplace_back(work, false);
+        } catch (const std::system_error&) {
+            break;  // fewer threads only means a slower run
+        }
+    }
+    work(true);
+    for (std::thread& thread : threads) thread.join();
+
+    if (firstFailure.load() < total) {
+        setError(error, failures.at(firstFailure.load()));
+        return std::nullopt;
+    }
+    return sheets;
+}
+
 }  // namespace
 
 std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* error, UserInterface* progress) {
@@ -209,11 +265,11 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     }
 
     const std::size_t total = pending.size();
+    auto sheets = buildSheets(pending, error, progress);
+    if (!sheets) return std::nullopt;
+    // Naming follows listing order, so the same export always gets the same names.
     for (std::size_t i = 0; i < total; ++i) {
-        if (progress != nullptr) progress->conversionProgress(ConversionPhase::ReadingNotes, i, total);
-        auto sheet = AppDelegate::createSheetFromFileAtURL(pending[i].url, error);
-        if (!sheet) return std::nullopt;
-        pending[i].url = fs::path();  // its memory goes to the next sheets
+        auto& sheet = (*sheets)[i];
         if (sheet->children().contains("Media")) ++scan.summary.pictures;
         sheet->setFilename(pending[i].names->assign(sheet->filename()));
         pending[i].destination->push_back(std::move(sheet));

@@ -27,17 +27,36 @@ constexpr char16_t kParagraphSeparator = u'\u2029';
 
 bool isParagraphSeparator(char16_t c) { return c == kLF || c == kCR || c == kParagraphSeparator; }
 
-// The last occurrence of key that begins a line. A key inside a sentence is
-// text: cutting there would drop the lines after it and invent a value.
-std::optional<std::size_t> lastLineStartOf(std::u16string_view text, std::u16string_view key) {
-    std::size_t from = std::u16string_view::npos;
-    while (true) {
-        const std::size_t found = text.rfind(key, from);
-        if (found == std::u16string_view::npos) return std::nullopt;
-        if (found == 0 || isParagraphSeparator(text[found - 1])) return found;
-        if (found == 0) return std::nullopt;
-        from = found - 1;
+// The metadata keys, and where each last begins a line.
+struct KeyPositions {
+    std::optional<std::size_t> picture, tags, created, modified;
+};
+
+// One backward pass over the line starts finds the last occurrence of each key
+// that begins a line. A key inside a sentence is text: cutting there would
+// drop the lines after it and invent a value.
+KeyPositions lastKeyPositions(std::u16string_view text) {
+    KeyPositions found;
+    struct Key {
+        std::u16string_view name;
+        std::optional<std::size_t>* slot;
+    };
+    const Key keys[] = {{u"Picture: ", &found.picture},
+                        {u"Tags: ", &found.tags},
+                        {u"Created: ", &found.created},
+                        {u"Modified: ", &found.modified}};
+    std::size_t missing = std::size(keys);
+    for (std::size_t start = text.size() + 1; start-- > 0 && missing > 0;) {
+        if (start > 0 && !isParagraphSeparator(text[start - 1])) continue;
+        const std::u16string_view line = text.substr(start);
+        for (const Key& key : keys) {
+            if (!*key.slot && line.starts_with(key.name)) {
+                *key.slot = start;
+                --missing;
+            }
+        }
     }
+    return found;
 }
 
 // The rest of the key's line: its paragraph less the key and the line end.
@@ -157,8 +176,8 @@ icu::SimpleDateFormat* dateParser() {
 }  // namespace
 
 std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t* badOffset) {
-    std::u16string text;
-    text.reserve(bytes.size());
+    std::u16string text(bytes.size(), u'\0');  // never more units than bytes
+    char16_t* out = text.data();
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     std::size_t i = 0;
@@ -169,7 +188,7 @@ std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t*
     while (i < n) {
         const unsigned char c = s[i];
         if (c < 0x80) {
-            text.push_back(c);
+            *out++ = c;
             ++i;
             continue;
         }
@@ -196,45 +215,19 @@ std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t*
             return fail(i);
         if (value >= 0x10000) {
             value -= 0x10000;
-            text.push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
-            text.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+            *out++ = static_cast<char16_t>(0xD800 + (value >> 10));
+            *out++ = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
         } else {
-            text.push_back(static_cast<char16_t>(value));
+            *out++ = static_cast<char16_t>(value);
         }
         i += length;
     }
+    text.resize(static_cast<std::size_t>(out - text.data()));
     return text;
 }
 
 std::string utf8FromUTF16(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return utf8FromUTF16(text, [](char32_t) { return true; });
 }
 
 std::string_view utf8Prefix(std::string_view bytes, std::size_t limit) {
@@ -252,10 +245,7 @@ NINote noteFromText(std::u16string_view text, const fs::path& url) {
     if (!text.empty() && text.front() == u'\uFEFF')
         text.remove_prefix(1);  // a byte-order mark isn't title text
 
-    const auto picture = lastLineStartOf(text, u"Picture: ");
-    const auto tags = lastLineStartOf(text, u"Tags: ");
-    const auto created = lastLineStartOf(text, u"Created: ");
-    const auto modified = lastLineStartOf(text, u"Modified: ");
+    const auto [picture, tags, created, modified] = lastKeyPositions(text);
 
     const std::size_t cut = picture ? *picture : tags ? *tags : created ? *created : text.size();
     std::u16string_view head = text.substr(0, cut);

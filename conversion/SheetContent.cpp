@@ -23,20 +23,7 @@ bool allowedInXML(char32_t c) {
 // U+FFFF, unpaired surrogates) are left out, or no parser would accept the
 // sheet. Text.txt keeps the note as it was.
 std::string xmlText(std::u16string_view text) {
-    std::u16string kept;
-    kept.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                kept.push_back(c);
-                kept.push_back(text[++i]);
-            }
-            continue;
-        }
-        if (allowedInXML(c)) kept.push_back(c);
-    }
-    return utf8FromUTF16(kept);
+    return utf8FromUTF16(text, [](char32_t c) { return allowedInXML(c); });
 }
 
 void appendText(pugi::xml_node parent, std::u16string_view text) {

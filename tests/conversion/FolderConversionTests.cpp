@@ -97,6 +97,16 @@ TEST_F(FolderConversion, OneBadNoteFailsTheRunBeforeAnythingIsWritten) {
     EXPECT_TRUE(ui.statusTexts.empty());
 }
 
+TEST_F(FolderConversion, TheFirstBadNoteInNameOrderIsReported) {
+    // Enough notes to be read on several threads; two of them bad.
+    for (int i = 100; i < 400; ++i)
+        writeFile(source() / (std::to_string(i) + ".txt"), i % 150 == 20 ? "\xFF" : "ok");
+    Error error;
+    EXPECT_FALSE(controller.convertFolderAtURL(source(), &error));
+    EXPECT_EQ(error.path(), source() / "170.txt");
+    EXPECT_EQ(temporaryFolders(), 0u);
+}
+
 TEST_F(FolderConversion, CollidingNamesAreNumberedInNameOrder) {
     writeFile(source() / "a.txt", "1");
     writeFile(source() / "a.md", "2");
