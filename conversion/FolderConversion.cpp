@@ -3,9 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unicode/locid.h>
-#include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -94,19 +91,6 @@ std::u16string lossyUTF16(std::string_view bytes) {
     return text;
 }
 
-// How names are compared on the file systems where sheets are used: letter
-// case and Unicode composition ignored.
-std::u16string nameKey(std::u16string_view name) {
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
-    icu::UnicodeString text(name.data(), static_cast<int32_t>(name.size()));
-    icu::UnicodeString decomposed = U_SUCCESS(status) ? nfd->normalize(text, status) : text;
-    if (U_FAILURE(status)) decomposed = text;
-    decomposed.toLower(icu::Locale::getRoot());
-    return std::u16string(reinterpret_cast<const char16_t*>(decomposed.getBuffer()),
-                          static_cast<std::size_t>(decomposed.length()));
-}
-
 // The longest file name, in bytes, that the file systems in use take.
 constexpr std::size_t kMaximumNameLength = NAME_MAX;
 
@@ -116,7 +100,7 @@ constexpr std::size_t kMaximumNameLength = NAME_MAX;
 // name is already at the limit still converts, under a name that stays unique.
 class PackageNames {
 public:
-    void take(const std::string& name) { keys_.insert(nameKey(lossyUTF16(name))); }
+    void take(const std::string& name) { keys_.insert(filenameKey(lossyUTF16(name))); }
 
     std::string assign(const std::string& preferred) {
         const std::string extension = pathExtension(preferred);
@@ -140,12 +124,13 @@ private:
     // The name wanted under preferred, not yet recorded.
     std::string choose(const std::string& preferred) const {
         const std::u16string text = lossyUTF16(preferred);
-        const std::u16string key = nameKey(text);
+        const std::u16string key = filenameKey(text);
         if (!keys_.contains(key)) return preferred;
         // Only names that share the stem can meet a numbered candidate, so the
         // choice looks at that family rather than at the whole folder. A key
         // stands for its name: the comparison is made on keys anyway.
-        const std::u16string stemKey = nameKey(lossyUTF16(lastPathComponentDeletingPathExtension(preferred)));
+        const std::u16string stemKey =
+            filenameKey(lossyUTF16(lastPathComponentDeletingPathExtension(preferred)));
         std::vector<std::u16string> family;
         for (auto it = keys_.lower_bound(stemKey); it != keys_.end() && it->starts_with(stemKey); ++it)
             family.push_back(*it);

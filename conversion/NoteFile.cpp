@@ -14,6 +14,7 @@
 #include "conversion/AppDelegate.hpp"
 #include "conversion/NINote.hpp"
 #include "platform/Error.hpp"
+#include "platform/UTF8.hpp"
 
 namespace ni {
 
@@ -178,41 +179,17 @@ icu::SimpleDateFormat* dateParser() {
 std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t* badOffset) {
     std::u16string text(bytes.size(), u'\0');  // never more units than bytes
     char16_t* out = text.data();
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    const auto fail = [&](std::size_t offset) -> std::optional<std::u16string> {
-        if (badOffset != nullptr) *badOffset = offset;
-        return std::nullopt;
-    };
-    while (i < n) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            *out++ = c;
-            ++i;
+    for (std::size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            *out++ = static_cast<unsigned char>(bytes[i++]);
             continue;
         }
-        std::size_t length;
-        char32_t value;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            value = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            value = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            value = c & 0x07;
-        } else {
-            return fail(i);
+        char32_t value = 0;
+        const std::size_t length = decodeUTF8(bytes, i, value);
+        if (length == 0) {
+            if (badOffset != nullptr) *badOffset = i;
+            return std::nullopt;
         }
-        for (std::size_t k = 1; k < length; ++k) {
-            if (i + k >= n || (s[i + k] & 0xC0) != 0x80) return fail(i);
-            value = (value << 6) | (s[i + k] & 0x3F);
-        }
-        if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF)) ||
-            (value >= 0xD800 && value <= 0xDFFF))
-            return fail(i);
         if (value >= 0x10000) {
             value -= 0x10000;
             *out++ = static_cast<char16_t>(0xD800 + (value >> 10));

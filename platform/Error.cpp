@@ -2,40 +2,9 @@
 
 #include <cstring>
 
+#include "platform/UTF8.hpp"
+
 namespace ni {
-
-namespace {
-
-// Decodes one UTF-8 sequence at i; returns its length, or 0 when invalid.
-std::size_t validSequenceLength(const std::string& s, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    std::size_t length = 0;
-    char32_t value = 0;
-    if (c < 0x80) return 1;
-    if ((c & 0xE0) == 0xC0) {
-        length = 2;
-        value = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-        length = 3;
-        value = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-        length = 4;
-        value = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > s.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (byte(i + k) & 0x3F);
-    }
-    static constexpr char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < minimum[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-    return length;
-}
-
-}  // namespace
 
 Error::Error(ErrorKind kind, std::filesystem::path path, int osError, std::string detail)
     : kind_(kind), path_(std::move(path)), osError_(osError), detail_(std::move(detail)) {}
@@ -102,7 +71,8 @@ std::string displayPath(const std::filesystem::path& path) {
     out.reserve(bytes.size());
     static constexpr char hex[] = "0123456789ABCDEF";
     for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t length = validSequenceLength(bytes, i);
+        char32_t value = 0;
+        const std::size_t length = decodeUTF8(bytes, i, value);
         if (length == 0) {
             const auto c = static_cast<unsigned char>(bytes[i]);
             out += "\\x";

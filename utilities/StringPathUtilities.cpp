@@ -48,9 +48,6 @@ std::u16string lowercased(std::u16string_view text) {
     return fromIcu(result);
 }
 
-// The form in which names are compared: letter case and composition ignored.
-std::u16string nameKey(std::u16string_view name) { return lowercased(decomposed(name)); }
-
 // Where the extension's "." stands, or npos when the name has none. The
 // extension is the text after the last "." of the last path component; a "."
 // that starts the component (".profile") marks a hidden name, not an
@@ -105,7 +102,7 @@ std::optional<std::u16string> chooseFilename(const std::optional<std::u16string>
     const std::u16string extension(pathExtension(working));
     const std::u16string base = decomposed(working);
     const std::optional<std::u16string> currentKey =
-        currentName ? std::optional<std::u16string>(nameKey(*currentName)) : std::nullopt;
+        currentName ? std::optional<std::u16string>(filenameKey(*currentName)) : std::nullopt;
 
     // Candidates are in NFD already, so their lower-case form is their key.
     std::u16string candidate = base;
@@ -131,7 +128,7 @@ std::unordered_set<std::u16string> takenKeys(const Names* takenNames) {
     std::unordered_set<std::u16string> keys;
     if (!takenNames) return keys;
     keys.reserve(takenNames->size());
-    for (const std::u16string& name : *takenNames) keys.insert(nameKey(name));
+    for (const std::u16string& name : *takenNames) keys.insert(filenameKey(name));
     return keys;
 }
 
@@ -282,6 +279,8 @@ std::optional<std::u16string> userHomeDirectory() {
 }
 
 }  // namespace
+
+std::u16string filenameKey(std::u16string_view name) { return lowercased(decomposed(name)); }
 
 std::optional<std::u16string> filenameForPrefererredName(const std::optional<std::u16string>& preferredName,
                                                          const std::optional<std::u16string>& currentName,

@@ -10,6 +10,10 @@
 
 namespace ni {
 
+// The form in which file names are compared: Normalization Form D, then the
+// locale-independent full lower-case mapping.
+std::u16string filenameKey(std::u16string_view name);
+
 // A file name for an item wanted under preferredName that collides with none of
 // takenNames (letter case and Unicode composition ignored), numbered
 // "Name - 2.ext", "Name - 3.ext"... when needed; the item's own currentName never

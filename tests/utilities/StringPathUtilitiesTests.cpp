@@ -163,10 +163,12 @@ TEST(StringPathSanitizing, GeneratedTextAlwaysGivesAUsableName) {
         EXPECT_EQ(name.find(u"  "), std::u16string::npos);
         EXPECT_FALSE(!name.empty() && name.front() == u'.');
         // Only the cut at 100 units may split a pair, leaving its first half last.
-        for (std::size_t i = 0; i < name.size(); ++i)
+        for (std::size_t i = 0; i < name.size(); ++i) {
             if (isHigh(name[i]) ? i + 1 == name.size() || !isLow(name[i + 1])
-                                : isLow(name[i]) && (i == 0 || !isHigh(name[i - 1])))
+                                : isLow(name[i]) && (i == 0 || !isHigh(name[i - 1]))) {
                 EXPECT_TRUE(text.size() > 100 && i + 1 == name.size() && isHigh(name[i]));
+            }
+        }
     }
 }
 
