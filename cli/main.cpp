@@ -126,10 +126,7 @@ int dryRun(const fs::path& folder, CommandLineInterface& ui) {
         return kFailed;
     }
     if (scan->empty()) {
-        fs::path named = folder.has_filename() ? folder : folder.parent_path();
-        ui.runAlert({"No files found",
-                     "No importable files were found in “" + ni::displayPath(named.filename()) + "”.",
-                     {"OK"}});
+        ui.runAlert(ni::noFilesFoundAlert(folder));
         return kNothingToConvert;
     }
     std::cout << ni::kExportFolderName << "/\n";

@@ -301,18 +301,18 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
     return writeSheets(exportURL, scan.topLevelSheets);
 }
 
+Alert noFilesFoundAlert(const fs::path& folderURL) {
+    const fs::path named = folderURL.has_filename() ? folderURL : folderURL.parent_path();
+    return {"No files found",
+            "No importable files were found in “" + displayPath(named.filename()) + "”.",
+            {"OK"}};
+}
+
 bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
     auto scan = scanFolderAtURL(folderURL, error, userInterface_);
     if (!scan) return false;
     if (scan->empty()) {
-        fs::path named = folderURL;
-        if (!named.has_filename()) named = named.parent_path();
-        if (userInterface_ != nullptr) {
-            userInterface_->runAlert(
-                {"No files found",
-                 "No importable files were found in “" + displayPath(named.filename()) + "”.",
-                 {"OK"}});
-        }
+        if (userInterface_ != nullptr) userInterface_->runAlert(noFilesFoundAlert(folderURL));
         return false;
     }
     const auto temporaryDirectory = createUniqueTemporaryDirectoryWithError(error);

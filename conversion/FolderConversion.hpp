@@ -8,11 +8,11 @@
 
 #include "conversion/AppDelegate.hpp"
 #include "platform/FileWrapper.hpp"
+#include "platform/UserInterface.hpp"
 
 namespace ni {
 
 class Error;
-class UserInterface;
 
 // One source sub-folder and the sheets built from its notes, in name order.
 struct SheetGroup {
@@ -34,6 +34,9 @@ struct FolderScan {
 // a folder can't be listed or a note can't be read. progress may be null.
 std::optional<FolderScan> scanFolderAtURL(const std::filesystem::path& folderURL, Error* error,
                                           UserInterface* progress = nullptr);
+
+// The alert for a folder that holds nothing to convert, naming the folder.
+Alert noFilesFoundAlert(const std::filesystem::path& folderURL);
 
 // Writes the scan into exportURL (which must not exist yet). False, with the
 // error set, at the first failure.
