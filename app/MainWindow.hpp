@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/NIDragViewDelegate.hpp"
-#include "platform/UserInterface.hpp"
+#include "conversion/NIDragViewDelegate.hpp"
+#include "conversion/UserInterface.hpp"
 
 class QProgressDialog;
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/NIDragViewDelegate.hpp"
+#include "conversion/NIDragViewDelegate.hpp"
 #include "utilities/URLPathUtilities.hpp"
 
 namespace ni {

@@ -11,9 +11,10 @@
 #include <fstream>
 #include <string>
 
-#include "conversion/AppDelegate.hpp"
-#include "conversion/NINote.hpp"
+#include "conversion/SheetPackage.hpp"
+#include "conversion/NoteFile.hpp"
 #include "platform/Error.hpp"
+#include "platform/UTF8.hpp"
 
 namespace fs = std::filesystem;
 
@@ -51,7 +52,7 @@ BENCHMARK(utf16FromUTF8);
 
 void dateFromString(benchmark::State& state) {
     const std::u16string date = u"Jan 5, 2024, 3:04 PM";
-    for (auto _ : state) benchmark::DoNotOptimize(ni::AppDelegate::dateFromString(date));
+    for (auto _ : state) benchmark::DoNotOptimize(ni::dateFromString(date));
 }
 BENCHMARK(dateFromString);
 
@@ -68,7 +69,7 @@ void createSheetFromFile(benchmark::State& state) {
     std::ofstream(note, std::ios::binary) << bytes;
     ni::Error error;
     for (auto _ : state) {
-        auto sheet = ni::AppDelegate::createSheetFromFileAtURL(note, &error);
+        auto sheet = ni::createSheetFromFileAtURL(note, &error);
         if (!sheet) {
             state.SkipWithError(error.message().c_str());
             break;

@@ -15,7 +15,7 @@
 #include "conversion/FolderConversion.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
-#include "platform/UserInterface.hpp"
+#include "conversion/UserInterface.hpp"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
-#include "platform/UserInterface.hpp"
+#include "conversion/UserInterface.hpp"
 
 namespace ni {
 

@@ -2,14 +2,11 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <memory>
 #include <optional>
-#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 
-#include "platform/FileWrapper.hpp"
-#include "platform/NIDragViewDelegate.hpp"
+#include "conversion/NIDragViewDelegate.hpp"
 
 namespace ni {
 
@@ -62,17 +59,6 @@ public:
     // Removes a pending export (and its emptied temporary folder) at quit.
     void applicationWillTerminate();
 
-    // The sheet builder. A new package tree for the note file, or nothing with the error set.
-    static std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const std::filesystem::path& url,
-                                                                 Error* error);
-    // Markup nodes, each appended as the new last child of parent and returned.
-    static pugi::xml_node newParagraphElement(pugi::xml_node parent);
-    static pugi::xml_node newLineBreakElement(pugi::xml_node parent);
-    static pugi::xml_node newAttachmentElementWithType(pugi::xml_node parent, std::string_view type,
-                                                       std::u16string_view stringValue);
-    // The date a note's Created or Modified value denotes (the user's locale,
-    // medium date and short time, in the user's time zone); nothing when it doesn't parse.
-    static std::optional<Date> dateFromString(std::u16string_view string);
 
 private:
     UserInterface* userInterface_;

@@ -8,21 +8,21 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
-#include <unordered_set>
 
-#include "conversion/NINote.hpp"
+#include "conversion/NoteFile.hpp"
+#include "conversion/PackageNames.hpp"
+#include "conversion/SheetPackage.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
-#include "platform/UserInterface.hpp"
+#include "conversion/UserInterface.hpp"
 #include "utilities/StringPathUtilities.hpp"
 #include "utilities/TemporaryFiles.hpp"
 #include "utilities/TypeIdentifiers.hpp"
 #include "utilities/URLPathUtilities.hpp"
+#include "platform/UTF8.hpp"
 
 namespace ni {
 
@@ -78,69 +78,6 @@ bool isNoteName(const std::string& name) {
     return pathExtensionConformsToTypes(pathExtension(name), plainText);
 }
 
-// File-system bytes as UTF-16; bytes that aren't UTF-8 become U+FFFD.
-std::u16string lossyUTF16(std::string_view bytes) {
-    std::u16string text;
-    while (!bytes.empty()) {
-        std::size_t bad = 0;
-        if (auto whole = utf16FromUTF8(bytes, &bad)) return text + *whole;
-        text += *utf16FromUTF8(bytes.substr(0, bad));
-        text += u'\uFFFD';
-        bytes.remove_prefix(bad + 1);
-    }
-    return text;
-}
-
-// The longest file name, in bytes, that the file systems in use take.
-constexpr std::size_t kMaximumNameLength = NAME_MAX;
-
-// Keeps the package names of one folder apart: a name that collides with an
-// earlier one gets "Name - 2.inkvale" and so on; any other stays as it is.
-// A name longer than a file system takes has its stem shortened: a note whose
-// name is already at the limit still converts, under a name that stays unique.
-class PackageNames {
-public:
-    void take(const std::string& name) { keys_.insert(filenameKey(lossyUTF16(name))); }
-
-    std::string assign(const std::string& preferred) {
-        const std::string extension = pathExtension(preferred);
-        const std::string suffix = extension.empty() ? "" : "." + extension;
-        const std::string stem = lastPathComponentDeletingPathExtension(preferred);
-        std::size_t stemLimit = kMaximumNameLength > suffix.size() ? kMaximumNameLength - suffix.size() : 1;
-        while (true) {
-            std::string_view cut = utf8Prefix(stem, stemLimit);
-            if (cut.empty()) cut = std::string_view(stem).substr(0, std::min<std::size_t>(stem.size(), 1));
-            std::string chosen = choose(cut.size() == stem.size() ? preferred : std::string(cut) + suffix);
-            // Numbering and decomposition lengthen a name; cut the stem in proportion and try again.
-            if (chosen.size() <= kMaximumNameLength || cut.size() <= 1) {
-                take(chosen);
-                return chosen;
-            }
-            stemLimit = std::min(cut.size() - 1, cut.size() * kMaximumNameLength / chosen.size());
-        }
-    }
-
-private:
-    // The name wanted under preferred, not yet recorded.
-    std::string choose(const std::string& preferred) const {
-        const std::u16string text = lossyUTF16(preferred);
-        const std::u16string key = filenameKey(text);
-        if (!keys_.contains(key)) return preferred;
-        // Only names that share the stem can meet a numbered candidate, so the
-        // choice looks at that family rather than at the whole folder. A key
-        // stands for its name: the comparison is made on keys anyway.
-        const std::u16string stemKey =
-            filenameKey(lossyUTF16(lastPathComponentDeletingPathExtension(preferred)));
-        std::vector<std::u16string> family;
-        for (auto it = keys_.lower_bound(stemKey); it != keys_.end() && it->starts_with(stemKey); ++it)
-            family.push_back(*it);
-        return utf8FromUTF16(filenameForPrefererredName(text, std::nullopt, &family).value_or(text));
-    }
-
-    // The keys of the names given out so far (sorted, for the family lookup).
-    std::set<std::u16string> keys_;
-};
-
 struct PendingNote {
     fs::path url;
     std::vector<std::unique_ptr<FileWrapper>>* destination;
@@ -165,7 +102,7 @@ std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector
         for (std::size_t i = next++; i < total; i = next++) {
             if (i > firstFailure.load()) break;  // an earlier note already ended the run
             Error noteError;
-            if (auto sheet = AppDelegate::createSheetFromFileAtURL(pending[i].url, &noteError)) {
+            if (auto sheet = createSheetFromFileAtURL(pending[i].url, &noteError)) {
                 sheets[i] = std::move(sheet);
                 pending[i].url = fs::path();  // its memory goes to the next sheets
             } else {

@@ -8,7 +8,7 @@
 
 #include "conversion/AppDelegate.hpp"
 #include "platform/FileWrapper.hpp"
-#include "platform/UserInterface.hpp"
+#include "conversion/UserInterface.hpp"
 
 namespace ni {
 

@@ -1,3 +1,5 @@
+#include "conversion/NoteFile.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unicode/datefmt.h>
@@ -11,8 +13,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "conversion/AppDelegate.hpp"
-#include "conversion/NINote.hpp"
 #include "platform/Error.hpp"
 #include "platform/UTF8.hpp"
 
@@ -176,47 +176,6 @@ icu::SimpleDateFormat* dateParser() {
 
 }  // namespace
 
-std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t* badOffset) {
-    std::u16string text(bytes.size(), u'\0');  // never more units than bytes
-    char16_t* out = text.data();
-    for (std::size_t i = 0; i < bytes.size();) {
-        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-            *out++ = static_cast<unsigned char>(bytes[i++]);
-            continue;
-        }
-        char32_t value = 0;
-        const std::size_t length = decodeUTF8(bytes, i, value);
-        if (length == 0) {
-            if (badOffset != nullptr) *badOffset = i;
-            return std::nullopt;
-        }
-        if (value >= 0x10000) {
-            value -= 0x10000;
-            *out++ = static_cast<char16_t>(0xD800 + (value >> 10));
-            *out++ = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
-        } else {
-            *out++ = static_cast<char16_t>(value);
-        }
-        i += length;
-    }
-    text.resize(static_cast<std::size_t>(out - text.data()));
-    return text;
-}
-
-std::string utf8FromUTF16(std::u16string_view text) {
-    return utf8FromUTF16(text, [](char32_t) { return true; });
-}
-
-std::string_view utf8Prefix(std::string_view bytes, std::size_t limit) {
-    if (bytes.size() <= limit) return bytes;
-    // Back over at most three continuation bytes: a longer run isn't one character anyway.
-    std::size_t end = limit;
-    for (int steps = 0; steps < 3 && end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80;
-         ++steps)
-        --end;
-    return bytes.substr(0, end);
-}
-
 NINote noteFromText(std::u16string_view text, const fs::path& url) {
     NINote note;
     if (!text.empty() && text.front() == u'\uFEFF')
@@ -248,8 +207,8 @@ NINote noteFromText(std::u16string_view text, const fs::path& url) {
 
     if (tags) note.tagNames = splitTags(valueAt(text, *tags, 6));
     if (picture) note.pictureURL = pictureLocation(url, valueAt(text, *picture, 9));
-    if (modified) note.modificationDate = AppDelegate::dateFromString(valueAt(text, *modified, 10));
-    if (created) note.creationDate = AppDelegate::dateFromString(valueAt(text, *created, 9));
+    if (modified) note.modificationDate = dateFromString(valueAt(text, *modified, 10));
+    if (created) note.creationDate = dateFromString(valueAt(text, *created, 9));
     return note;
 }
 
@@ -309,7 +268,7 @@ std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error) {
     return noteFromText(*text, url);
 }
 
-std::optional<Date> AppDelegate::dateFromString(std::u16string_view string) {
+std::optional<Date> dateFromString(std::u16string_view string) {
     icu::SimpleDateFormat* parser = dateParser();
     if (parser == nullptr || string.empty()) return std::nullopt;
     icu::UnicodeString text(string.data(), static_cast<int32_t>(string.size()));

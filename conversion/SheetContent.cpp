@@ -4,9 +4,9 @@
 
 #include <cerrno>
 
-#include "conversion/AppDelegate.hpp"
-#include "conversion/NINote.hpp"
+#include "conversion/NoteFile.hpp"
 #include "platform/Error.hpp"
+#include "platform/UTF8.hpp"
 
 namespace ni {
 
@@ -55,15 +55,15 @@ private:
 
 }  // namespace
 
-pugi::xml_node AppDelegate::newParagraphElement(pugi::xml_node parent) { return parent.append_child("p"); }
+pugi::xml_node newParagraphElement(pugi::xml_node parent) { return parent.append_child("p"); }
 
-pugi::xml_node AppDelegate::newLineBreakElement(pugi::xml_node parent) {
+pugi::xml_node newLineBreakElement(pugi::xml_node parent) {
     pugi::xml_node lineBreak = parent.append_child(pugi::node_pcdata);
     lineBreak.set_value("\n");
     return lineBreak;
 }
 
-pugi::xml_node AppDelegate::newAttachmentElementWithType(pugi::xml_node parent, std::string_view type,
+pugi::xml_node newAttachmentElementWithType(pugi::xml_node parent, std::string_view type,
                                                          std::u16string_view stringValue) {
     pugi::xml_node attachment = parent.append_child("attachment");
     attachment.append_attribute("type").set_value(std::string(type).c_str());
@@ -122,18 +122,18 @@ void fillSheet(pugi::xml_document& document, const NINote& note,
     pugi::xml_node string = sheet.child("string");
 
     if (string) {
-        AppDelegate::newLineBreakElement(string);
+        newLineBreakElement(string);
         if (!note.title.empty()) {
-            pugi::xml_node heading = AppDelegate::newParagraphElement(string);
+            pugi::xml_node heading = newParagraphElement(string);
             pugi::xml_node tag = heading.append_child("tags").append_child("tag");
             tag.append_attribute("kind").set_value("heading1");
             tag.append_child(pugi::node_pcdata).set_value("# ");
             appendText(heading, note.title);
-            AppDelegate::newLineBreakElement(string);
+            newLineBreakElement(string);
         }
         enumerateParagraphs(note.body, [&](std::u16string_view paragraph) {
-            appendText(AppDelegate::newParagraphElement(string), paragraph);
-            AppDelegate::newLineBreakElement(string);
+            appendText(newParagraphElement(string), paragraph);
+            newLineBreakElement(string);
         });
     }
     if (sheet) {
@@ -143,13 +143,13 @@ void fillSheet(pugi::xml_document& document, const NINote& note,
                 if (i > 0) joined += u',';
                 joined += (*note.tagNames)[i];
             }
-            AppDelegate::newAttachmentElementWithType(sheet, "keywords", joined);
-            AppDelegate::newLineBreakElement(sheet);
+            newAttachmentElementWithType(sheet, "keywords", joined);
+            newLineBreakElement(sheet);
         }
         if (pictureIdentifier) {
             std::u16string identifier(pictureIdentifier->begin(), pictureIdentifier->end());
-            AppDelegate::newAttachmentElementWithType(sheet, "file", identifier);
-            AppDelegate::newLineBreakElement(sheet);
+            newAttachmentElementWithType(sheet, "file", identifier);
+            newLineBreakElement(sheet);
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <pugixml.hpp>
 #include <string>
+#include <string_view>
 
 namespace ni {
 
@@ -14,6 +15,12 @@ struct NINote;
 // error naming the file, when it is missing or isn't well-formed XML.
 bool loadTemplateContent(const std::filesystem::path& templateURL, pugi::xml_document& document,
                          Error* error);
+
+// Markup nodes, each appended as the new last child of parent and returned.
+pugi::xml_node newParagraphElement(pugi::xml_node parent);
+pugi::xml_node newLineBreakElement(pugi::xml_node parent);
+pugi::xml_node newAttachmentElementWithType(pugi::xml_node parent, std::string_view type,
+                                            std::u16string_view stringValue);
 
 // Appends the note's heading, paragraphs, keywords and picture attachment.
 void fillSheet(pugi::xml_document& document, const NINote& note,

@@ -1,18 +1,20 @@
+#include "conversion/SheetPackage.hpp"
+
 #include <climits>
 
-#include "conversion/AppDelegate.hpp"
-#include "conversion/NINote.hpp"
+#include "conversion/NoteFile.hpp"
 #include "conversion/SheetContent.hpp"
 #include "platform/Error.hpp"
 #include "platform/Resources.hpp"
 #include "utilities/URLPathUtilities.hpp"
 #include "utilities/UniqueIdentifier.hpp"
+#include "platform/UTF8.hpp"
 
 namespace ni {
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<FileWrapper> AppDelegate::createSheetFromFileAtURL(const fs::path& url, Error* error) {
+std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const fs::path& url, Error* error) {
     const auto templateURL = URLForResource("Sheet Template", "inkvale", error);
     if (!templateURL) return nullptr;
     pugi::xml_document document;

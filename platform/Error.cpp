@@ -56,6 +56,8 @@ std::string Error::message() const {
             return "The folder " + name + " couldn’t be moved" + because("");
         case ErrorKind::RemoveFailed:
             return "The item " + name + " couldn’t be removed" + because("");
+        case ErrorKind::Cancelled:
+            return "The conversion of " + name + " was cancelled.";
     }
     return "Unknown error.";
 }

@@ -22,6 +22,7 @@ enum class ErrorKind {
     UnsafeTemporaryArea,   // the temporary area is a link, not ours, or not a folder (detail: why)
     MoveFailed,            // the export couldn't be moved
     RemoveFailed,          // an item couldn't be removed
+    Cancelled,             // the user or a signal stopped the run
 };
 
 // The error out-parameter of every fallible operation: a kind, the path concerned,

@@ -124,7 +124,7 @@ inline int runUnprivileged(const std::function<int()>& probe) {
 #include <vector>
 
 #include "platform/Error.hpp"
-#include "platform/UserInterface.hpp"
+#include "conversion/UserInterface.hpp"
 
 namespace ni::test {
 

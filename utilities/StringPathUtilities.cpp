@@ -300,6 +300,12 @@ std::optional<std::u16string> filenameForPrefererredName(
                           [&keys](const std::u16string& key) { return keys.contains(key); });
 }
 
+std::optional<std::u16string> filenameForPrefererredName(
+    const std::optional<std::u16string>& preferredName, const std::optional<std::u16string>& currentName,
+    const std::function<bool(const std::u16string& key)>& isTakenKey) {
+    return chooseFilename(preferredName, currentName, isTakenKey);
+}
+
 std::optional<std::u16string> filenameForPrefererredName(const std::optional<std::u16string>& preferredName,
                                                          const std::optional<std::u16string>& currentName) {
     return chooseFilename(preferredName, currentName, [](const std::u16string&) { return false; });

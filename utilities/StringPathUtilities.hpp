@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,11 @@ std::optional<std::u16string> filenameForPrefererredName(const std::optional<std
 std::optional<std::u16string> filenameForPrefererredName(
     const std::optional<std::u16string>& preferredName, const std::optional<std::u16string>& currentName,
     const std::unordered_set<std::u16string>* takenNames);
+// The same where isTakenKey(key) tells whether the key of a name (see filenameKey)
+// is taken: for callers that keep the taken keys themselves.
+std::optional<std::u16string> filenameForPrefererredName(
+    const std::optional<std::u16string>& preferredName, const std::optional<std::u16string>& currentName,
+    const std::function<bool(const std::u16string& key)>& isTakenKey);
 // The same with no names taken.
 std::optional<std::u16string> filenameForPrefererredName(const std::optional<std::u16string>& preferredName,
                                                          const std::optional<std::u16string>& currentName);

@@ -16,7 +16,7 @@
 #include "app/MainWindow.hpp"
 #include "app/NIDragView.hpp"
 #include "conversion/AppDelegate.hpp"
-#include "platform/NIDragViewDelegate.hpp"
+#include "conversion/NIDragViewDelegate.hpp"
 
 namespace ni {
 namespace {

@@ -3,8 +3,7 @@
 #include <chrono>
 
 #include "TestSupport.hpp"
-#include "conversion/AppDelegate.hpp"
-#include "conversion/NINote.hpp"
+#include "conversion/NoteFile.hpp"
 
 namespace ni {
 namespace {
@@ -154,12 +153,12 @@ TEST(DateFromString, ParsesMediumDateShortTimeInTheUsersLocale) {
     };
     for (const Case& c : cases) {
         test::ScopedEnvironment env{{"LC_ALL", c.locale}, {"TZ", "UTC"}};
-        const auto date = AppDelegate::dateFromString(c.text);
+        const auto date = dateFromString(c.text);
         ASSERT_TRUE(date) << c.locale;
         EXPECT_EQ(epochSeconds(date), kJan5th2024At1504UTC) << c.locale;
     }
     test::ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "America/New_York"}};
-    EXPECT_EQ(epochSeconds(AppDelegate::dateFromString(u"Jan 5, 2024, 3:04 PM")),
+    EXPECT_EQ(epochSeconds(dateFromString(u"Jan 5, 2024, 3:04 PM")),
               kJan5th2024At1504UTC + 5 * 3600);
 }
 
@@ -167,7 +166,7 @@ TEST(DateFromString, RejectsOtherFormsAndTrailingText) {
     test::ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "UTC"}};
     for (const char16_t* text : {u"", u"Jan 5, 2024", u"Jan 5, 2024, 3:04 PM tomorrow", u"2024-01-05 15:04",
                                  u"Jan 45, 2024, 3:04 PM", u"Jan 5, 2024, 3:04 PM\r"}) {
-        EXPECT_FALSE(AppDelegate::dateFromString(text))
+        EXPECT_FALSE(dateFromString(text))
             << std::string(text, text + std::char_traits<char16_t>::length(text));
     }
 }

@@ -1,5 +1,5 @@
 #include "TestSupport.hpp"
-#include "conversion/NINote.hpp"
+#include "conversion/NoteFile.hpp"
 #include "conversion/SheetContent.hpp"
 
 namespace ni {

@@ -1,7 +1,8 @@
 #include <sys/stat.h>
 
 #include "TestSupport.hpp"
-#include "conversion/AppDelegate.hpp"
+#include "conversion/SheetPackage.hpp"
+#include "platform/FileWrapper.hpp"
 #include "platform/Resources.hpp"
 
 namespace ni {
@@ -16,7 +17,7 @@ protected:
     std::unique_ptr<FileWrapper> build(const std::string& name, std::string_view bytes) {
         writeFile(root() / "export" / name, bytes);
         Error error;
-        auto sheet = AppDelegate::createSheetFromFileAtURL(root() / "export" / name, &error);
+        auto sheet = createSheetFromFileAtURL(root() / "export" / name, &error);
         EXPECT_TRUE(sheet) << error.message();
         return sheet;
     }

@@ -7,9 +7,10 @@
 #include <pugixml.hpp>
 #include <string>
 
-#include "conversion/NINote.hpp"
+#include "conversion/NoteFile.hpp"
 #include "conversion/SheetContent.hpp"
 #include "platform/Error.hpp"
+#include "platform/UTF8.hpp"
 
 namespace {
 

@@ -1,0 +1,46 @@
+#include "conversion/PackageNames.hpp"
+
+#include <climits>
+#include <string_view>
+
+#include "platform/UTF8.hpp"
+#include "utilities/StringPathUtilities.hpp"
+#include "utilities/URLPathUtilities.hpp"
+
+namespace ni {
+
+namespace {
+
+// The longest file name, in bytes, that the file systems in use take.
+constexpr std::size_t kMaximumNameLength = NAME_MAX;
+
+}  // namespace
+
+void PackageNames::take(const std::string& name) { keys_.insert(filenameKey(lossyUTF16(name))); }
+
+std::string PackageNames::assign(const std::string& preferred) {
+    const std::string extension = pathExtension(preferred);
+    const std::string suffix = extension.empty() ? "" : "." + extension;
+    const std::string stem = lastPathComponentDeletingPathExtension(preferred);
+    std::size_t stemLimit = kMaximumNameLength > suffix.size() ? kMaximumNameLength - suffix.size() : 1;
+    while (true) {
+        std::string_view cut = utf8Prefix(stem, stemLimit);
+        if (cut.empty()) cut = std::string_view(stem).substr(0, std::min<std::size_t>(stem.size(), 1));
+        std::string chosen = choose(cut.size() == stem.size() ? preferred : std::string(cut) + suffix);
+        // Numbering and decomposition lengthen a name; cut the stem in proportion and try again.
+        if (chosen.size() <= kMaximumNameLength || cut.size() <= 1) {
+            take(chosen);
+            return chosen;
+        }
+        stemLimit = std::min(cut.size() - 1, cut.size() * kMaximumNameLength / chosen.size());
+    }
+}
+
+std::string PackageNames::choose(const std::string& preferred) const {
+    const std::u16string text = lossyUTF16(preferred);
+    if (!keys_.contains(filenameKey(text))) return preferred;
+    const auto isTaken = [this](const std::u16string& key) { return keys_.contains(key); };
+    return utf8FromUTF16(filenameForPrefererredName(text, std::nullopt, isTaken).value_or(text));
+}
+
+}  // namespace ni

@@ -1,0 +1,58 @@
+#include "platform/UTF8.hpp"
+
+namespace ni {
+
+std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t* badOffset) {
+    std::u16string text(bytes.size(), u'\0');  // never more units than bytes
+    char16_t* out = text.data();
+    for (std::size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            *out++ = static_cast<unsigned char>(bytes[i++]);
+            continue;
+        }
+        char32_t value = 0;
+        const std::size_t length = decodeUTF8(bytes, i, value);
+        if (length == 0) {
+            if (badOffset != nullptr) *badOffset = i;
+            return std::nullopt;
+        }
+        if (value >= 0x10000) {
+            value -= 0x10000;
+            *out++ = static_cast<char16_t>(0xD800 + (value >> 10));
+            *out++ = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
+        } else {
+            *out++ = static_cast<char16_t>(value);
+        }
+        i += length;
+    }
+    text.resize(static_cast<std::size_t>(out - text.data()));
+    return text;
+}
+
+std::string utf8FromUTF16(std::u16string_view text) {
+    return utf8FromUTF16(text, [](char32_t) { return true; });
+}
+
+std::string_view utf8Prefix(std::string_view bytes, std::size_t limit) {
+    if (bytes.size() <= limit) return bytes;
+    // Back over at most three continuation bytes: a longer run isn't one character anyway.
+    std::size_t end = limit;
+    for (int steps = 0; steps < 3 && end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80;
+         ++steps)
+        --end;
+    return bytes.substr(0, end);
+}
+
+std::u16string lossyUTF16(std::string_view bytes) {
+    std::u16string text;
+    while (!bytes.empty()) {
+        std::size_t bad = 0;
+        if (auto whole = utf16FromUTF8(bytes, &bad)) return text + *whole;
+        text += *utf16FromUTF8(bytes.substr(0, bad));
+        text += u'\uFFFD';
+        bytes.remove_prefix(bad + 1);
+    }
+    return text;
+}
+
+}  // namespace ni
