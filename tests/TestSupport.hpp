@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -117,6 +118,96 @@ inline int runUnprivileged(const std::function<int()>& probe) {
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 254;
 }
+
+
+using Names = std::vector<std::string>;
+
+// The command-line converter in the build tree.
+inline std::string kCli() { return NI_BIN_DIR "/notara2inkvale-cli"; }
+
+// How a child process ended, with what it wrote.
+struct Outcome {
+    int status = -1;  // the exit status; 128 + the signal when killed
+    std::string out, err;
+};
+
+inline std::string quoted(const std::string& arg) {
+    std::string text = "'";
+    for (const char c : arg) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+}
+
+inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The names in folder, sorted; none when it is missing.
+inline Names entriesOf(const fs::path& folder) {
+    Names names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A scratch test that runs programs and checks what a run leaves behind.
+class ProcessTest : public ScratchTest {
+protected:
+    // Runs argv[0] (looked up in PATH) with stdout and stderr caught in files, and waits for it.
+    Outcome run(const Names& argv) const {
+        static int counter = 0;
+        const std::string base = (root() / ("run" + std::to_string(++counter))).native();
+        std::string command = "exec";
+        for (const std::string& arg : argv) command += " " + quoted(arg);
+        const int status = std::system(
+            (command + " </dev/null >" + quoted(base + ".out") + " 2>" + quoted(base + ".err")).c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(base + ".out"),
+                readFile(base + ".err")};
+    }
+    // The command-line converter with args.
+    Outcome cli(Names args) const {
+        args.insert(args.begin(), kCli());
+        return run(args);
+    }
+    // Each item below folder with its mode, modification time and link target, and a
+    // checksum of each file. Equal: nothing in the tree was written, added or removed.
+    std::string fingerprint(const fs::path& folder) const {
+        const Outcome listing = run({"sh", "-c",
+                                     "cd \"$0\" && find . -printf '%p %M %T@ %l\\n' | sort && "
+                                     "find . -type f -exec md5sum {} + | sort",
+                                     folder.native()});
+        EXPECT_EQ(listing.status, 0) << listing.err;
+        return listing.out;
+    }
+    // The runs' unique folders left in our container of the temporary area.
+    fs::path temporaryContainer() const { return tmp() / NI_APP_ID; }
+    Names leftInTemporaryArea() const { return entriesOf(temporaryContainer()); }
+};
+
+// An export under notes() that must come out of every test unchanged: call
+// freezeNotes() once it is written.
+class ExportTest : public ProcessTest {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(before ? fingerprint(notes()) : "", before.value_or("")) << "the source changed";
+        ProcessTest::TearDown();
+    }
+    fs::path notes() const { return root() / "Notes"; }
+    void freezeNotes() { before = fingerprint(notes()); }
+
+    std::optional<std::string> before;
+};
+
+// A small export: a note with a picture, a sub-folder and a link to it.
+class SmallExport : public ExportTest {
+protected:
+    void SetUp() override {
+        ExportTest::SetUp();
+        writeFile(notes() / "Note.txt", "Note\nbody\n\nPicture: photo.png\n");
+        writeFile(notes() / "Pictures" / "photo.png", "png bytes");
+        writeFile(notes() / "Work" / "Plan.txt", "Plan\nsteps");
+        fs::create_directory_symlink("Work", notes() / "Linked");
+        freezeNotes();
+    }
+};
 
 }  // namespace ni::test
 

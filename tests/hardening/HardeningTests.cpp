@@ -1,5 +1,4 @@
-// Hostile input, real and injected file-system faults, and the command line's
-// contract, run against the real converter.
+// Hostile input and real and injected file-system faults, run against the real converter.
 
 #include <cerrno>
 #include <climits>
@@ -14,29 +13,6 @@ namespace {
 
 using namespace test;
 using namespace std::string_literals;
-using Names = std::vector<std::string>;
-
-const std::string kCli = NI_BIN_DIR "/notara2inkvale-cli";
-
-struct Outcome {
-    int status = -1;  // the exit status; 128 + the signal when killed
-    std::string out, err;
-};
-
-std::string quoted(const std::string& arg) {
-    std::string text = "'";
-    for (const char c : arg) text += c == '\'' ? "'\\''"s : std::string(1, c);
-    return text + "'";
-}
-
-// The names in folder, sorted; none when it is missing.
-Names entriesOf(const fs::path& folder) {
-    Names names;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // The paragraphs (heading included) and the keywords of a sheet, as a parser reads them back.
 std::pair<Names, std::string> parsed(const fs::path& sheet) {
@@ -50,49 +26,7 @@ std::pair<Names, std::string> parsed(const fs::path& sheet) {
     return result;
 }
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-class Hardening : public ScratchTest {
-protected:
-    void TearDown() override {
-        sys::clearFaults();
-        EXPECT_EQ(before ? fingerprint(notes()) : "", before.value_or("")) << "the source changed";
-        ScratchTest::TearDown();
-    }
-    fs::path notes() const { return root() / "Notes"; }
-    void freezeNotes() { before = fingerprint(notes()); }
-    // Each item below folder with its mode, modification time and link target, and a
-    // checksum of each file. Equal: nothing in the tree was written, added or removed.
-    std::string fingerprint(const fs::path& folder) const {
-        const Outcome listing = run({"sh", "-c",
-                                     "cd \"$0\" && find . -printf '%p %M %T@ %l\\n' | sort && "
-                                     "find . -type f -exec md5sum {} + | sort",
-                                     folder.native()});
-        EXPECT_EQ(listing.status, 0) << listing.err;
-        return listing.out;
-    }
-    Names leftInTemporaryArea() const { return entriesOf(tmp() / "net.notara2inkvale.converter"); }
-
-    // Runs argv[0] (looked up in PATH) with stdout and stderr caught in files, and waits for it.
-    Outcome run(const Names& argv) const {
-        static int counter = 0;
-        const std::string base = (root() / ("run" + std::to_string(++counter))).native();
-        std::string command = "exec";
-        for (const std::string& arg : argv) command += " " + quoted(arg);
-        const int status = std::system(
-            (command + " </dev/null >" + quoted(base + ".out") + " 2>" + quoted(base + ".err")).c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(base + ".out"),
-                readFile(base + ".err")};
-    }
-    Outcome cli(Names args) const {
-        args.insert(args.begin(), kCli);
-        return run(args);
-    }
-
-    std::optional<std::string> before;
-};
-
-using HostileInput = Hardening;
+using HostileInput = ExportTest;
 
 TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
     writeFile(notes() / "Text" / "Mac.txt", "Old Mac\rline one\rline two\r\rTags: a, b\r");
@@ -202,20 +136,13 @@ TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
     EXPECT_EQ(linted.status, 0) << linted.err;
 }
 
-// A small export: a note with a picture, a sub-folder and a link to it.
-class SmallExport : public Hardening {
+class Faults : public SmallExport {
 protected:
-    void SetUp() override {
-        Hardening::SetUp();
-        writeFile(notes() / "Note.txt", "Note\nbody\n\nPicture: photo.png\n");
-        writeFile(notes() / "Pictures" / "photo.png", "png bytes");
-        writeFile(notes() / "Work" / "Plan.txt", "Plan\nsteps");
-        fs::create_directory_symlink("Work", notes() / "Linked");
-        freezeNotes();
+    void TearDown() override {
+        sys::clearFaults();
+        SmallExport::TearDown();
     }
 };
-using Faults = SmallExport;
-using CommandLine = SmallExport;
 
 TEST_F(Faults, PictureVanishingBeforeItIsCopiedFailsTheRunWithNothingPending) {
     struct : RecordingUserInterface {
@@ -270,7 +197,7 @@ TEST_F(Faults, FileSizeLimitAndFullDiskFailTheRunNamingTheFileAndCleanUp) {
             << result.err;
         EXPECT_FALSE(fs::exists(out / "Notara Export"));
     };
-    expectFailure(run({"/bin/sh", "-c", "ulimit -f 1024 && exec \"$0\" \"$@\"", kCli, "-o", out.native(),
+    expectFailure(run({"/bin/sh", "-c", "ulimit -f 1024 && exec \"$0\" \"$@\"", kCli(), "-o", out.native(),
                        notes().native()}),
                   "File too large.");
     EXPECT_TRUE(leftInTemporaryArea().empty());
@@ -283,7 +210,7 @@ TEST_F(Faults, FileSizeLimitAndFullDiskFailTheRunNamingTheFileAndCleanUp) {
         run({"unshare", "-Urm", "sh", "-c",
              "mount -t tmpfs -o size=1m tmpfs \"$0\" || exit 77; TMPDIR=\"$0\" \"$1\" -o \"$2\" \"$3\"; "
              "status=$?; echo \"left: $(ls -A \"$0\"/net.notara2inkvale.converter)\" >&2; exit $status",
-             mount.native(), kCli, out.native(), notes().native()});
+             mount.native(), kCli(), out.native(), notes().native()});
     if (full.status == 127 || full.status == 77 || full.err.starts_with("unshare:"))
         GTEST_SKIP() << "no tmpfs in a private namespace here: " << full.err;
     expectFailure(full, "No space left on device.");
@@ -343,66 +270,6 @@ TEST_F(Faults, QuitCleanUpRemovesPlantedLinksNotWhatTheyPointTo) {
     controller.applicationWillTerminate();
     EXPECT_FALSE(fs::exists(fs::symlink_status(exportURL.parent_path())));
     EXPECT_EQ(fingerprint(outside), kept);
-    EXPECT_TRUE(leftInTemporaryArea().empty());
-}
-
-TEST_F(CommandLine, StdoutHoldsOnlyTheMovedPathAndStderrTheSummary) {
-    const fs::path out = root() / "new" / "nested" / "out";  // missing: made with its parents
-    auto result = cli({"-o", out.native(), notes().native()});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, (out / "Notara Export").native() + "\n");
-    EXPECT_EQ(result.err, "Converted 2 notes (1 picture, 2 sub-folders) into “" +
-                              (out / "Notara Export").native() + "”. Skipped 1 symbolic link.\n");
-    EXPECT_TRUE(fs::is_regular_file(out / "Notara Export" / "Work" / "Plan.inkvale" / "Content.xml"));
-    // --quiet silences the summary, never the path; a second run can't replace the first.
-    const fs::path other = root() / "other";
-    result = cli({"--quiet", "-o", other.native(), notes().native()});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out + result.err, (other / "Notara Export").native() + "\n");
-    result = cli({"-q", "-o", other.native(), notes().native()});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_TRUE(has(result.err, "already exists")) << result.err;
-    EXPECT_TRUE(leftInTemporaryArea().empty());
-}
-
-TEST_F(CommandLine, DryRunAndFailuresWriteNothingAndExitWithTheirStatus) {
-    const fs::path out = root() / "out";
-    auto result = cli({"--dry-run", "-o", out.native(), notes().native()});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(
-        result.out.starts_with("Notara Export/\n    Pictures/\n    Work/\n        Plan.inkvale\n    "
-                               "Note.inkvale\n        Media/photo."))
-        << result.out;
-    EXPECT_EQ(result.err, "Would convert 2 notes (1 picture, 2 sub-folders). Skipped 1 symbolic link.\n");
-    EXPECT_TRUE(entriesOf(tmp()).empty());
-    // Nothing to convert: 3, as in a real run.
-    writeFile(root() / "Empty" / "photo.png", "png");
-    result = cli({"-n", "-o", out.native(), (root() / "Empty").native()});
-    EXPECT_EQ(result.status, 3);
-    EXPECT_TRUE(has(result.err, "No importable files were found in “Empty”")) << result.err;
-    EXPECT_EQ(cli({"-o", out.native(), (root() / "Empty").native()}).status, 3);
-    // A note that can't be read: 1, with the same message as a real run.
-    const fs::path broken = root() / "Broken";
-    writeFile(broken / "Bad.txt", "ok\n\xC3(");
-    result = cli({"-n", "-q", broken.native()});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "notara2inkvale-cli: The file “" + (broken / "Bad.txt").native() +
-                              "” couldn’t be read because it isn’t valid UTF-8 text (byte 3).\n");
-    EXPECT_EQ(cli({"-q", "-o", out.native(), broken.native()}).err, result.err);
-    // A missing export folder or one that is a file: 1; usage errors: 2.
-    result = cli({"-o", out.native(), (root() / "Nowhere").native()});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(has(result.err, "“" + (root() / "Nowhere").native() + "”")) << result.err;
-    EXPECT_EQ(cli({(notes() / "Note.txt").native()}).status, 1);
-    for (const Names& args :
-         std::vector<Names>{{}, {"a", "b"}, {"--no-such-option", notes().native()}, {"-o"}}) {
-        result = cli(args);
-        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
-        EXPECT_EQ(result.out, "");
-        EXPECT_TRUE(has(result.err, "--help"));
-    }
-    EXPECT_FALSE(fs::exists(out));
     EXPECT_TRUE(leftInTemporaryArea().empty());
 }
 
