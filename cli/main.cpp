@@ -108,13 +108,11 @@ void printSummary(const ni::ConversionSummary& summary, const std::string& where
     std::cerr << "\n";
 }
 
-void printSheet(const ni::FileWrapper& sheet, const std::string& indent) {
-    std::cout << indent << sheet.filename() << "\n";
-    if (const auto media = sheet.children().find("Media"); media != sheet.children().end()) {
-        for (const auto& [name, picture] : media->second->children())
-            std::cout << indent << "    Media/" << name << "  (from " << ni::displayPath(picture->source())
-                      << ")\n";
-    }
+void printSheet(const ni::FolderScan& scan, const ni::PlannedSheet& sheet, const std::string& indent) {
+    std::cout << indent << sheet.packageName << "\n";
+    if (!sheet.picturePath.empty())
+        std::cout << indent << "    Media/" << sheet.mediaName << "  (from "
+                  << ni::displayPath(scan.noteFolder(sheet) / sheet.picturePath) << ")\n";
 }
 
 int dryRun(const fs::path& folder, CommandLineInterface& ui) {
@@ -130,11 +128,14 @@ int dryRun(const fs::path& folder, CommandLineInterface& ui) {
         return kNothingToConvert;
     }
     std::cout << ni::kExportFolderName << "/\n";
-    for (const ni::SheetGroup& group : scan->groups) {
-        std::cout << "    " << group.name << "/\n";
-        for (const auto& sheet : group.sheets) printSheet(*sheet, "        ");
+    // Each group with its sheets, then the export folder's own sheets, as written.
+    std::vector<std::vector<const ni::PlannedSheet*>> byFolder(scan->groups.size() + 1);
+    for (const ni::PlannedSheet& sheet : scan->sheets) byFolder[sheet.folder].push_back(&sheet);
+    for (std::size_t g = 0; g < scan->groups.size(); ++g) {
+        std::cout << "    " << scan->groups[g] << "/\n";
+        for (const ni::PlannedSheet* sheet : byFolder[g + 1]) printSheet(*scan, *sheet, "        ");
     }
-    for (const auto& sheet : scan->topLevelSheets) printSheet(*sheet, "    ");
+    for (const ni::PlannedSheet* sheet : byFolder[0]) printSheet(*scan, *sheet, "    ");
     if (!ui.quiet()) printSummary(scan->summary, "", true);
     return kConverted;
 }

@@ -14,7 +14,11 @@
 
 #include "conversion/NoteFile.hpp"
 #include "conversion/PackageNames.hpp"
+#include "conversion/SheetContent.hpp"
 #include "conversion/SheetPackage.hpp"
+#include "platform/Cancellation.hpp"
+#include "platform/FileDescriptor.hpp"
+#include "platform/Resources.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
 #include "conversion/UserInterface.hpp"
@@ -22,6 +26,7 @@
 #include "utilities/TemporaryFiles.hpp"
 #include "utilities/TypeIdentifiers.hpp"
 #include "utilities/URLPathUtilities.hpp"
+#include "utilities/UniqueIdentifier.hpp"
 #include "platform/UTF8.hpp"
 
 namespace ni {
@@ -78,41 +83,45 @@ bool isNoteName(const std::string& name) {
     return pathExtensionConformsToTypes(pathExtension(name), plainText);
 }
 
-struct PendingNote {
-    fs::path url;
-    std::vector<std::unique_ptr<FileWrapper>>* destination;
-    PackageNames* names;
-};
-
-// Builds every pending note's sheet, on every core: reading and parsing notes
-// is most of a run's work. The calling thread takes part and alone reports
-// progress. When notes fail, the error is the first failing note's in listing
-// order, as one thread going through the list would report it.
-std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector<PendingNote>& pending,
-                                                                     Error* error, UserInterface* progress) {
-    const std::size_t total = pending.size();
-    std::vector<std::unique_ptr<FileWrapper>> sheets(total);
+// Calls work(i, error) for every i below total, on every core. The calling
+// thread takes part and alone reports progress, a few hundred times at most
+// (each report is a trip through a window's event loop). When items fail, the
+// error is the first failing item's in index order, as one thread going
+// through the list would report it. A cancel request ends the run between items.
+// Each thread has a State of its own for work to keep things in.
+template <typename State, typename Work>
+bool forEachInParallel(std::size_t total, ConversionPhase phase, UserInterface* progress,
+                       const fs::path& cancelledURL, Error* error, const Work& work) {
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
     std::atomic<std::size_t> firstFailure{total};
     std::mutex failuresMutex;
     std::map<std::size_t, Error> failures;
+    const auto fail = [&](std::size_t i, Error itemError) {
+        const std::lock_guard lock(failuresMutex);
+        failures.emplace(i, std::move(itemError));
+        std::size_t first = firstFailure.load();
+        while (i < first && !firstFailure.compare_exchange_weak(first, i)) {
+        }
+    };
 
-    const auto work = [&](bool reportsProgress) {
+    constexpr std::size_t kReports = 200;
+    const auto run = [&](bool reportsProgress) {
+        std::size_t reported = 0;
+        State state{};
         for (std::size_t i = next++; i < total; i = next++) {
-            if (i > firstFailure.load()) break;  // an earlier note already ended the run
-            Error noteError;
-            if (auto sheet = createSheetFromFileAtURL(pending[i].url, &noteError)) {
-                sheets[i] = std::move(sheet);
-                pending[i].url = fs::path();  // its memory goes to the next sheets
-            } else {
-                const std::lock_guard lock(failuresMutex);
-                failures.emplace(i, std::move(noteError));
-                if (i < firstFailure.load()) firstFailure = i;
+            if (i > firstFailure.load()) break;  // an earlier item already ended the run
+            if (cancellationRequested()) {
+                fail(i, Error(ErrorKind::Cancelled, cancelledURL));
+                break;
             }
+            Error itemError;
+            if (!work(i, &itemError, state)) fail(i, std::move(itemError));
             const std::size_t finished = ++done;
-            if (reportsProgress && progress != nullptr)
-                progress->conversionProgress(ConversionPhase::ReadingNotes, finished, total);
+            if (reportsProgress && progress != nullptr && finished * kReports / total > reported) {
+                reported = finished * kReports / total;
+                progress->conversionProgress(phase, finished, total);
+            }
         }
     };
 
@@ -121,19 +130,28 @@ std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector
     std::vector<std::thread> threads;
     for (std::size_t k = 0; k < helpers; ++k) {
         try {
-            threads.emplace_back(work, false);
+            threads.emplace_back(run, false);
         } catch (const std::system_error&) {
             break;  // fewer threads only means a slower run
         }
     }
-    work(true);
+    run(true);
     for (std::thread& thread : threads) thread.join();
 
     if (firstFailure.load() < total) {
         setError(error, failures.at(firstFailure.load()));
-        return std::nullopt;
+        return false;
     }
-    return sheets;
+    if (progress != nullptr) progress->conversionProgress(phase, total, total);
+    return true;
+}
+
+std::shared_ptr<const SheetTemplate> loadSheetTemplate(Error* error) {
+    const auto templateURL = URLForResource("Sheet Template", "inkvale", error);
+    if (!templateURL) return nullptr;
+    auto sheetTemplate = std::make_shared<SheetTemplate>();
+    if (!loadTemplateContent(*templateURL, *sheetTemplate, error)) return nullptr;
+    return sheetTemplate;
 }
 
 }  // namespace
@@ -154,88 +172,133 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     if (!entries) return std::nullopt;
 
     FolderScan scan;
-    std::vector<PendingNote> pending;
-    // Group folders are written first into the export folder, so their names
-    // are taken before any top-level sheet is named.
-    std::size_t groupCount = 0;
-    for (const Entry& entry : *entries) groupCount += entry.kind == EntryKind::Directory;
-    scan.groups.reserve(groupCount);
-    std::vector<PackageNames> groupNames(groupCount);
-    PackageNames topLevelNames;
+    scan.folderURL = folderURL;
+    scan.sheetTemplate = loadSheetTemplate(error);
+    if (!scan.sheetTemplate) return std::nullopt;
 
+    // The walk: entries in name order, a sub-folder's notes where the sub-folder comes.
     for (const Entry& entry : *entries) {
-        const fs::path url = folderURL / entry.name;
         if (entry.kind == EntryKind::SymbolicLink) {
             ++scan.summary.skippedLinks;  // never followed out of the export
         } else if (entry.kind == EntryKind::Directory) {
-            SheetGroup& group = scan.groups.emplace_back();
-            group.name = entry.name;
-            topLevelNames.take(entry.name);
-            PackageNames* names = &groupNames[scan.groups.size() - 1];
-            const auto children = listFolder(url, error);
+            scan.groups.push_back(entry.name);
+            const auto folder = static_cast<std::uint32_t>(scan.groups.size());
+            const auto children = listFolder(folderURL / entry.name, error);
             if (!children) return std::nullopt;
             for (const Entry& child : *children) {
                 if (child.kind == EntryKind::SymbolicLink) {
                     ++scan.summary.skippedLinks;
-                } else if (isNoteName(child.name)) {
-                    pending.push_back({url / child.name, &group.sheets, names});
+                } else if (child.kind != EntryKind::Directory && isNoteName(child.name)) {
+                    PlannedSheet& sheet = scan.sheets.emplace_back();
+                    sheet.folder = folder;
+                    sheet.noteName = child.name;
                 }
             }
         } else if (isNoteName(entry.name)) {
-            pending.push_back({url, &scan.topLevelSheets, &topLevelNames});
+            scan.sheets.emplace_back().noteName = entry.name;
         }
     }
 
-    const std::size_t total = pending.size();
-    auto sheets = buildSheets(pending, error, progress);
-    if (!sheets) return std::nullopt;
-    // Naming follows listing order, so the same export always gets the same names.
-    for (std::size_t i = 0; i < total; ++i) {
-        auto& sheet = (*sheets)[i];
-        if (sheet->children().contains("Media")) ++scan.summary.pictures;
-        sheet->setFilename(pending[i].names->assign(sheet->filename()));
-        pending[i].destination->push_back(std::move(sheet));
+    // Every note is read and checked before anything is written; only what
+    // the writing can't find again is kept.
+    struct Stateless {};
+    const bool read = forEachInParallel<Stateless>(
+        scan.sheets.size(), ConversionPhase::ReadingNotes, progress, folderURL, error,
+        [&scan](std::size_t i, Error* noteError, Stateless&) {
+            PlannedSheet& sheet = scan.sheets[i];
+            const fs::path noteFolder = scan.noteFolder(sheet);
+            const auto note = readNoteAtURL(noteFolder / sheet.noteName, noteError);
+            if (!note) return false;
+            sheet.creationDate = note->creationDate;
+            sheet.modificationDate = note->modificationDate;
+            if (note->pictureURL) {
+                sheet.picturePath = note->pictureURL->lexically_relative(noteFolder).native();
+                sheet.pictureIdentifier = newUniqueIdentifier();
+                sheet.mediaName = mediaNameForPicture(note->pictureURL->native(), sheet.pictureIdentifier);
+            }
+            return true;
+        });
+    if (!read) return std::nullopt;
+
+    // Naming follows the walk, so the same export always gets the same names.
+    // Group folders are written first into the export folder, so their names
+    // are taken before any top-level sheet is named.
+    std::vector<PackageNames> names(scan.groups.size() + 1);
+    for (const std::string& group : scan.groups) names[0].take(group);
+    for (PlannedSheet& sheet : scan.sheets) {
+        sheet.packageName = names[sheet.folder].assign(lastPathComponentDeletingPathExtension(sheet.noteName) +
+                                                       ".inkvale");
+        scan.summary.pictures += !sheet.picturePath.empty();
     }
-    if (progress != nullptr) progress->conversionProgress(ConversionPhase::ReadingNotes, total, total);
-    scan.summary.notes = total;
+    scan.summary.notes = scan.sheets.size();
     scan.summary.subFolders = scan.groups.size();
     return scan;
 }
 
-bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* error,
-                     UserInterface* progress) {
-    std::size_t total = scan.topLevelSheets.size();
-    for (const SheetGroup& group : scan.groups) total += group.sheets.size();
-    std::size_t written = 0;
-    const auto report = [&] {
-        if (progress != nullptr)
-            progress->conversionProgress(ConversionPhase::WritingPackages, written, total);
+bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* error, UserInterface* progress) {
+    // Written under a hidden name beside its own and renamed once whole, so the
+    // export never shows up in part. Messages name the export's own paths.
+    const fs::path stagingURL = exportURL.parent_path() / ("." + exportURL.filename().native() + ".partial");
+    const auto folderURL = [&](const fs::path& base, std::uint32_t folder) {
+        return folder == 0 ? base : base / scan.groups[folder - 1];
     };
-    // Writes the sheets into the folder at url, opened once for all of them.
-    const auto writeSheets = [&](const fs::path& url,
-                                 const std::vector<std::unique_ptr<FileWrapper>>& sheets) {
-        const int folderFd = ::open(url.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (folderFd < 0) return setError(error, Error(ErrorKind::WriteFailed, url, errno));
-        bool ok = true;
-        for (const auto& sheet : sheets) {
-            ok = sheet->writeInFolder(folderFd, sheet->filename(), url / sheet->filename(), error);
-            if (!ok) break;
-            ++written;
-            report();
-        }
-        ::close(folderFd);
-        return ok;
+    const auto fail = [&](Error failure) {
+        removeItemAtURL(stagingURL, nullptr);
+        return setError(error, std::move(failure));
     };
-    report();
-    // The export folder exists before anything goes into it, groups or not;
-    // its own sheets come after every group's.
-    if (!FileWrapper::directory({})->writeToURL(exportURL, error)) return false;
-    for (const SheetGroup& group : scan.groups) {
-        const fs::path groupURL = exportURL / group.name;
-        if (!FileWrapper::directory({})->writeToURL(groupURL, error) || !writeSheets(groupURL, group.sheets))
-            return false;
+    if (progress != nullptr) progress->conversionProgress(ConversionPhase::WritingPackages, 0, scan.sheets.size());
+    Error written;
+    if (!FileWrapper::directory({})->writeToURL(stagingURL, &written)) {
+        // Something left in the way is named as the export itself.
+        return setError(error, Error(written.kind(), exportURL, written.osError(), written.detail()));
     }
-    return writeSheets(exportURL, scan.topLevelSheets);
+    {
+        FileDescriptor stagingFd(::open(stagingURL.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (stagingFd.get() < 0) return fail(Error(ErrorKind::WriteFailed, exportURL, errno));
+        for (std::uint32_t g = 1; g <= scan.groups.size(); ++g) {
+            if (!FileWrapper::directory({})->writeInFolder(stagingFd.get(), scan.groups[g - 1],
+                                                           folderURL(exportURL, g), &written))
+                return fail(std::move(written));
+        }
+    }
+
+    // Each thread keeps the folder it wrote into last open: consecutive sheets
+    // share a folder, and an open per sheet would cost a path lookup each.
+    struct OpenFolder {
+        std::uint32_t folder = UINT32_MAX;
+        FileDescriptor fd{-1};
+    };
+    const bool wrote = forEachInParallel<OpenFolder>(
+        scan.sheets.size(), ConversionPhase::WritingPackages, progress, scan.folderURL, &written,
+        [&](std::size_t i, Error* sheetError, OpenFolder& openFolder) {
+            const PlannedSheet& planned = scan.sheets[i];
+            const fs::path noteFolder = scan.noteFolder(planned);
+            const fs::path noteURL = noteFolder / planned.noteName;
+            auto note = readNoteAtURL(noteURL, sheetError, NoteParts::TextOnly);
+            if (!note) return false;
+            note->creationDate = planned.creationDate;
+            note->modificationDate = planned.modificationDate;
+            std::optional<SheetPicture> picture;
+            if (!planned.picturePath.empty()) {
+                picture = openSheetPicture(noteURL, noteFolder / planned.picturePath, planned.pictureIdentifier,
+                                           sheetError);
+                if (!picture) return false;
+            }
+            const auto sheet = sheetForNote(*note, *scan.sheetTemplate, std::move(picture));
+            if (openFolder.folder != planned.folder) {
+                openFolder.fd = FileDescriptor(::open(folderURL(stagingURL, planned.folder).c_str(),
+                                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                if (openFolder.fd.get() < 0)
+                    return setError(sheetError,
+                                    Error(ErrorKind::WriteFailed, folderURL(exportURL, planned.folder), errno));
+                openFolder.folder = planned.folder;
+            }
+            return sheet->writeInFolder(openFolder.fd.get(), planned.packageName,
+                                        folderURL(exportURL, planned.folder) / planned.packageName, sheetError);
+        });
+    if (!wrote) return fail(std::move(written));
+    if (!moveItemAtURL(stagingURL, exportURL, &written)) return fail(std::move(written));
+    return true;
 }
 
 Alert noFilesFoundAlert(const fs::path& folderURL) {

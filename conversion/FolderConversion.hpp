@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -7,39 +8,58 @@
 #include <vector>
 
 #include "conversion/AppDelegate.hpp"
-#include "platform/FileWrapper.hpp"
 #include "conversion/UserInterface.hpp"
+#include "platform/FileWrapper.hpp"
 
 namespace ni {
 
 class Error;
+struct SheetTemplate;
 
-// One source sub-folder and the sheets built from its notes, in name order.
-struct SheetGroup {
-    std::string name;  // the sub-folder's own name (file-system bytes)
-    std::vector<std::unique_ptr<FileWrapper>> sheets;
+// One sheet to write, settled by reading its note: where the note is, the
+// package's name, and what the second reading can't change.
+struct PlannedSheet {
+    std::uint32_t folder = 0;  // 0: the export folder itself; g + 1: group folder g
+    std::string noteName;      // the note's file name in its folder
+    std::string packageName;   // unique in the folder it is written to
+    std::optional<Date> creationDate;
+    std::optional<Date> modificationDate;
+    // A note with a picture: its path below the note's folder, and its media name
+    // ("photo.<identifier>.jpg", the identifier being the one in Content.xml).
+    std::string picturePath;
+    std::string mediaName;
+    std::string pictureIdentifier;
 };
 
-// Everything phase one builds in memory before anything is written.
+// What the first pass keeps of an export: the names and settled facts of
+// every sheet, never whole sheets, so memory grows with the names alone.
 struct FolderScan {
-    std::vector<SheetGroup> groups;                            // in name order
-    std::vector<std::unique_ptr<FileWrapper>> topLevelSheets;  // in name order
+    std::filesystem::path folderURL;
+    std::vector<std::string> groups;    // the sub-folders' own names, in name order
+    std::vector<PlannedSheet> sheets;   // in the order of the walk
+    std::shared_ptr<const SheetTemplate> sheetTemplate;
     ConversionSummary summary;
 
-    bool empty() const noexcept { return groups.empty() && topLevelSheets.empty(); }
+    bool empty() const noexcept { return groups.empty() && sheets.empty(); }
+    // The source folder of a sheet's note.
+    std::filesystem::path noteFolder(const PlannedSheet& sheet) const {
+        return sheet.folder == 0 ? folderURL : folderURL / groups[sheet.folder - 1];
+    }
 };
 
-// Reads every note of the folder and of its sub-folders into sheet trees,
-// with colliding package names made unique. Nothing, with the error set, when
-// a folder can't be listed or a note can't be read. progress may be null.
+// Reads and checks every note of the folder and of its sub-folders and names
+// their packages (colliding names made unique). Nothing, with the error set,
+// when a folder can't be listed, a note can't be read or the sheet template is
+// missing. progress may be null.
 std::optional<FolderScan> scanFolderAtURL(const std::filesystem::path& folderURL, Error* error,
                                           UserInterface* progress = nullptr);
 
 // The alert for a folder that holds nothing to convert, naming the folder.
 Alert noFilesFoundAlert(const std::filesystem::path& folderURL);
 
-// Writes the scan into exportURL (which must not exist yet). False, with the
-// error set, at the first failure.
+// Writes the scan's sheets into exportURL (which must not exist yet), reading
+// each note again. The folder appears under its name only once whole. False,
+// with the error set, at the first failure; what was written is removed again.
 bool writeFolderScan(const FolderScan& scan, const std::filesystem::path& exportURL, Error* error,
                      UserInterface* progress = nullptr);
 

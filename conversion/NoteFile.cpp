@@ -176,7 +176,7 @@ icu::SimpleDateFormat* dateParser() {
 
 }  // namespace
 
-NINote noteFromText(std::u16string_view text, const fs::path& url) {
+NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts parts) {
     NINote note;
     if (!text.empty() && text.front() == u'\uFEFF')
         text.remove_prefix(1);  // a byte-order mark isn't title text
@@ -206,13 +206,14 @@ NINote noteFromText(std::u16string_view text, const fs::path& url) {
     }
 
     if (tags) note.tagNames = splitTags(valueAt(text, *tags, 6));
+    if (parts == NoteParts::TextOnly) return note;
     if (picture) note.pictureURL = pictureLocation(url, valueAt(text, *picture, 9));
     if (modified) note.modificationDate = dateFromString(valueAt(text, *modified, 10));
     if (created) note.creationDate = dateFromString(valueAt(text, *created, 9));
     return note;
 }
 
-std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error) {
+std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts parts) {
     // O_NONBLOCK: a FIFO with a note's name must never stall the run.
     const int fd = ::open(url.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -265,7 +266,7 @@ std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error) {
         return std::nullopt;
     }
     std::string().swap(bytes);
-    return noteFromText(*text, url);
+    return noteFromText(*text, url, parts);
 }
 
 std::optional<Date> dateFromString(std::u16string_view string) {

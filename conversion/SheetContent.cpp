@@ -1,12 +1,9 @@
 #include "conversion/SheetContent.hpp"
 
-#include <sys/stat.h>
-
-#include <cerrno>
+#include <pugixml.hpp>
 
 #include "conversion/NoteFile.hpp"
 #include "platform/Error.hpp"
-#include "platform/UTF8.hpp"
 
 namespace ni {
 
@@ -19,15 +16,52 @@ bool allowedInXML(char32_t c) {
            (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// UTF-8 for markup: characters XML 1.0 can't hold (most C0 controls, U+FFFE,
-// U+FFFF, unpaired surrogates) are left out, or no parser would accept the
-// sheet. Text.txt keeps the note as it was.
-std::string xmlText(std::u16string_view text) {
-    return utf8FromUTF16(text, [](char32_t c) { return allowedInXML(c); });
-}
-
-void appendText(pugi::xml_node parent, std::u16string_view text) {
-    parent.append_child(pugi::node_pcdata).set_value(xmlText(text).c_str());
+// Text as markup, in UTF-8: & < > escaped; CR as a character reference, as a
+// parser reads a raw CR as LF; characters XML 1.0 can't hold (most C0
+// controls, U+FFFE, U+FFFF, unpaired surrogates) left out, or no parser would
+// accept the sheet. Text.txt keeps the note as it was. Returns how many were left out.
+std::size_t appendXMLText(std::string& out, std::u16string_view text) {
+    std::size_t leftOut = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c < 0x80) {
+            switch (c) {
+                case '&': out += "&amp;"; break;
+                case '<': out += "&lt;"; break;
+                case '>': out += "&gt;"; break;
+                case '\r': out += "&#13;"; break;
+                default:
+                    if (allowedInXML(c))
+                        out += static_cast<char>(c);
+                    else
+                        ++leftOut;
+            }
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (!allowedInXML(c)) {
+            ++leftOut;
+            continue;
+        }
+        if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return leftOut;
 }
 
 // Calls visit for each paragraph of text without its separator (LF, CR, CR LF
@@ -53,127 +87,122 @@ private:
     std::string& out_;
 };
 
+// Stand-ins for the note's markup while the template is serialised; a parsed
+// template can't hold them, as processing instruction names are ours.
+constexpr const char* kStringMarkName = "notara2inkvale-string";
+constexpr const char* kSheetMarkName = "notara2inkvale-sheet";
+constexpr std::string_view kStringMark = "<?notara2inkvale-string?>";
+constexpr std::string_view kSheetMark = "<?notara2inkvale-sheet?>";
+
 }  // namespace
 
-pugi::xml_node newParagraphElement(pugi::xml_node parent) { return parent.append_child("p"); }
-
-pugi::xml_node newLineBreakElement(pugi::xml_node parent) {
-    pugi::xml_node lineBreak = parent.append_child(pugi::node_pcdata);
-    lineBreak.set_value("\n");
-    return lineBreak;
+void newParagraphElement(std::string& out, std::u16string_view text) {
+    out += "<p>";
+    appendXMLText(out, text);
+    out += "</p>";
 }
 
-pugi::xml_node newAttachmentElementWithType(pugi::xml_node parent, std::string_view type,
-                                                         std::u16string_view stringValue) {
-    pugi::xml_node attachment = parent.append_child("attachment");
-    attachment.append_attribute("type").set_value(std::string(type).c_str());
-    appendText(attachment, stringValue);
-    return attachment;
+void newLineBreakElement(std::string& out) { out += '\n'; }
+
+void newAttachmentElementWithType(std::string& out, std::string_view type, std::u16string_view stringValue) {
+    out += "<attachment type=\"";
+    out += type;
+    out += "\">";
+    appendXMLText(out, stringValue);
+    out += "</attachment>";
 }
 
-bool loadTemplateContent(const fs::path& templateURL, pugi::xml_document& document, Error* error) {
+bool loadTemplateContent(const fs::path& templateURL, SheetTemplate& sheetTemplate, Error* error) {
     const fs::path contentURL = templateURL / "Content.xml";
-    struct stat st {};
-    if (::stat(contentURL.c_str(), &st) != 0) {
-        const int saved = errno;
-        return setError(error,
-                        Error(saved == ENOENT ? ErrorKind::TemplateMissing : ErrorKind::TemplateInvalid,
-                              contentURL, saved));
-    }
-    // Every sheet of a run starts from the same template: parse it once and
-    // copy it, for as long as the file on disk stays the same.
-    struct CachedTemplate {
-        fs::path url;
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = -1;
-        timespec modified{};
-        pugi::xml_document document;
-    };
-    thread_local CachedTemplate cached;
-    if (cached.url == contentURL && cached.device == st.st_dev && cached.inode == st.st_ino &&
-        cached.size == st.st_size && cached.modified.tv_sec == st.st_mtim.tv_sec &&
-        cached.modified.tv_nsec == st.st_mtim.tv_nsec) {
-        document.reset(cached.document);
-        return true;
-    }
+    pugi::xml_document document;
     const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_comments |
                              pugi::parse_pi | pugi::parse_doctype;
-    const pugi::xml_parse_result result =
-        document.load_file(contentURL.c_str(), options, pugi::encoding_utf8);
+    const pugi::xml_parse_result result = document.load_file(contentURL.c_str(), options, pugi::encoding_utf8);
+    if (result.status == pugi::status_file_not_found)
+        return setError(error, Error(ErrorKind::TemplateMissing, contentURL, ENOENT));
+    if (result.status == pugi::status_io_error || result.status == pugi::status_out_of_memory)
+        return setError(error, Error(ErrorKind::TemplateInvalid, contentURL, 0,
+                                     std::string("it couldn’t be read (") + result.description() + ")"));
     if (!result) {
         return setError(error, Error(ErrorKind::TemplateInvalid, contentURL, 0,
                                      std::string("it isn’t well-formed XML (") + result.description() +
                                          " at byte " + std::to_string(result.offset) + ")"));
     }
-    cached.url = contentURL;
-    cached.device = st.st_dev;
-    cached.inode = st.st_ino;
-    cached.size = st.st_size;
-    cached.modified = st.st_mtim;
-    cached.document.reset(document);
-    return true;
-}
-
-void fillSheet(pugi::xml_document& document, const NINote& note,
-               const std::optional<std::string>& pictureIdentifier) {
     pugi::xml_node sheet = document.document_element();
     if (std::string_view(sheet.name()) != "sheet") sheet = pugi::xml_node();
     pugi::xml_node string = sheet.child("string");
+    if (string) string.append_child(pugi::node_pi).set_name(kStringMarkName);
+    if (sheet) sheet.append_child(pugi::node_pi).set_name(kSheetMarkName);
 
-    if (string) {
-        newLineBreakElement(string);
+    std::string out;
+    StringWriter writer(out);
+    // Raw: no indentation of ours, so the only line breaks are the sheet's own.
+    // Loading folded the template's own line ends, so it holds no CR.
+    document.save(writer, "", pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
+                  pugi::encoding_utf8);
+    SheetTemplate cut;
+    cut.hasString = static_cast<bool>(string);
+    cut.hasSheet = static_cast<bool>(sheet);
+    std::string_view rest(out);
+    if (cut.hasString) {
+        const std::size_t at = rest.find(kStringMark);
+        cut.head = rest.substr(0, at);
+        rest.remove_prefix(at + kStringMark.size());
+    }
+    if (cut.hasSheet) {
+        const std::size_t at = rest.find(kSheetMark);
+        (cut.hasString ? cut.middle : cut.head) = rest.substr(0, at);
+        rest.remove_prefix(at + kSheetMark.size());
+    }
+    (cut.hasString || cut.hasSheet ? cut.tail : cut.head) = rest;
+    sheetTemplate = std::move(cut);
+    return true;
+}
+
+std::string sheetContent(const SheetTemplate& sheetTemplate, const NINote& note,
+                         const std::optional<std::string>& pictureIdentifier, std::size_t* leftOut) {
+    std::string out;
+    out.reserve(sheetTemplate.head.size() + sheetTemplate.middle.size() + sheetTemplate.tail.size() +
+                (note.title.size() + note.body.size()) * 3 / 2 + 256);
+    std::size_t dropped = 0;
+    out += sheetTemplate.head;
+    if (sheetTemplate.hasString) {
+        newLineBreakElement(out);
         if (!note.title.empty()) {
-            pugi::xml_node heading = newParagraphElement(string);
-            pugi::xml_node tag = heading.append_child("tags").append_child("tag");
-            tag.append_attribute("kind").set_value("heading1");
-            tag.append_child(pugi::node_pcdata).set_value("# ");
-            appendText(heading, note.title);
-            newLineBreakElement(string);
+            out += "<p><tags><tag kind=\"heading1\"># </tag></tags>";
+            dropped += appendXMLText(out, note.title);
+            out += "</p>";
+            newLineBreakElement(out);
         }
         enumerateParagraphs(note.body, [&](std::u16string_view paragraph) {
-            appendText(newParagraphElement(string), paragraph);
-            newLineBreakElement(string);
+            out += "<p>";
+            dropped += appendXMLText(out, paragraph);
+            out += "</p>";
+            newLineBreakElement(out);
         });
+        out += sheetTemplate.middle;
     }
-    if (sheet) {
+    if (sheetTemplate.hasSheet) {
         if (note.tagNames) {
             std::u16string joined;
             for (std::size_t i = 0; i < note.tagNames->size(); ++i) {
                 if (i > 0) joined += u',';
                 joined += (*note.tagNames)[i];
             }
-            newAttachmentElementWithType(sheet, "keywords", joined);
-            newLineBreakElement(sheet);
+            out += "<attachment type=\"keywords\">";
+            dropped += appendXMLText(out, joined);
+            out += "</attachment>";
+            newLineBreakElement(out);
         }
         if (pictureIdentifier) {
-            std::u16string identifier(pictureIdentifier->begin(), pictureIdentifier->end());
-            newAttachmentElementWithType(sheet, "file", identifier);
-            newLineBreakElement(sheet);
+            newAttachmentElementWithType(out, "file",
+                                         std::u16string(pictureIdentifier->begin(), pictureIdentifier->end()));
+            newLineBreakElement(out);
         }
+        out += sheetTemplate.tail;
     }
-}
-
-std::string serializedSheet(const pugi::xml_document& document) {
-    std::string out;
-    StringWriter writer(out);
-    // Raw: no indentation of ours, so the only line breaks are the sheet's own.
-    document.save(writer, "",
-                  pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
-                  pugi::encoding_utf8);
-    // A parser reads a raw CR as LF, so a CR in the text (a note with CR-only
-    // line ends) is written as a character reference to come back unchanged.
-    // Loading folded the template's own line ends, so every CR here is text.
-    if (out.find('\r') == std::string::npos) return out;
-    std::string escaped;
-    escaped.reserve(out.size() + 16);
-    for (const char c : out) {
-        if (c == '\r')
-            escaped += "&#13;";
-        else
-            escaped += c;
-    }
-    return escaped;
+    if (leftOut != nullptr) *leftOut += dropped;
+    return out;
 }
 
 }  // namespace ni

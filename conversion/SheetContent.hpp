@@ -1,8 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
-#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 
@@ -11,23 +11,35 @@ namespace ni {
 class Error;
 struct NINote;
 
-// Parses the template package's "Content.xml" into document. False, with the
-// error naming the file, when it is missing or isn't well-formed XML.
-bool loadTemplateContent(const std::filesystem::path& templateURL, pugi::xml_document& document,
+// The template package's Content.xml, parsed once and cut where a note's
+// markup goes: at the end of the sheet's string element and at the end of the
+// sheet element. Every sheet is then written straight into one buffer.
+struct SheetTemplate {
+    std::string head;    // up to the end of the string element's children
+    std::string middle;  // from there to the end of the sheet element's children
+    std::string tail;    // the rest
+    bool hasString = false;  // the template has a sheet root with a string child
+    bool hasSheet = false;   // the template's root is a sheet element
+};
+
+// Parses the template package's "Content.xml". False, with the error naming
+// the file, when it is missing or isn't well-formed XML.
+bool loadTemplateContent(const std::filesystem::path& templateURL, SheetTemplate& sheetTemplate,
                          Error* error);
 
-// Markup nodes, each appended as the new last child of parent and returned.
-pugi::xml_node newParagraphElement(pugi::xml_node parent);
-pugi::xml_node newLineBreakElement(pugi::xml_node parent);
-pugi::xml_node newAttachmentElementWithType(pugi::xml_node parent, std::string_view type,
-                                            std::u16string_view stringValue);
+// Markup, appended to out: a paragraph holding text, a line break, and an
+// attachment of the given type holding stringValue.
+void newParagraphElement(std::string& out, std::u16string_view text);
+void newLineBreakElement(std::string& out);
+void newAttachmentElementWithType(std::string& out, std::string_view type, std::u16string_view stringValue);
 
-// Appends the note's heading, paragraphs, keywords and picture attachment.
-void fillSheet(pugi::xml_document& document, const NINote& note,
-               const std::optional<std::string>& pictureIdentifier);
-
-// The document's bytes: no indentation of our own; CR written as &#13; so it
-// survives parsing, and characters XML 1.0 can't hold left out.
-std::string serializedSheet(const pugi::xml_document& document);
+// The sheet's Content.xml for the note: the template with the note's heading
+// and paragraphs added to its string element, and its keywords and picture
+// attachment to its sheet element. No indentation of our own; CR written as
+// &#13; so it survives parsing; characters XML 1.0 can't hold left out (their
+// number added to *leftOut when it isn't null).
+std::string sheetContent(const SheetTemplate& sheetTemplate, const NINote& note,
+                         const std::optional<std::string>& pictureIdentifier,
+                         std::size_t* leftOut = nullptr);
 
 }  // namespace ni

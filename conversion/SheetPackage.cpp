@@ -5,56 +5,80 @@
 #include "conversion/NoteFile.hpp"
 #include "conversion/SheetContent.hpp"
 #include "platform/Error.hpp"
+#include "platform/FileManager.hpp"
 #include "platform/Resources.hpp"
+#include "platform/UTF8.hpp"
 #include "utilities/URLPathUtilities.hpp"
 #include "utilities/UniqueIdentifier.hpp"
-#include "platform/UTF8.hpp"
 
 namespace ni {
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const fs::path& url, Error* error) {
-    const auto templateURL = URLForResource("Sheet Template", "inkvale", error);
-    if (!templateURL) return nullptr;
-    pugi::xml_document document;
-    if (!loadTemplateContent(*templateURL, document, error)) return nullptr;
+std::string mediaNameForPicture(const std::string& picturePath, const std::string& identifier) {
+    const std::string extension = pathExtension(picturePath);
+    std::string suffix = "." + identifier;
+    if (!extension.empty()) suffix += "." + extension;
+    const std::string stem = lastPathComponentDeletingPathExtension(picturePath);
+    std::string mediaName(utf8Prefix(stem, NAME_MAX > suffix.size() ? NAME_MAX - suffix.size() : 0));
+    return mediaName + suffix;
+}
 
-    auto note = readNoteAtURL(url, error);
-    if (!note) return nullptr;
+std::optional<SheetPicture> openSheetPicture(const fs::path& noteURL, const fs::path& pictureURL,
+                                             std::string identifier, Error* error) {
+    // The picture was found beneath "Pictures" when the note was read; what
+    // lies between may have changed since, so the walk is made again, in one go.
+    const fs::path pictures = noteURL.parent_path() / "Pictures";
+    const fs::path relative = pictureURL.lexically_relative(pictures);
+    const int fd = openRegularFileBeneath(pictures, relative, error);
+    if (fd < 0) return std::nullopt;
+    SheetPicture picture;
+    picture.mediaName = mediaNameForPicture(pictureURL.native(), identifier);
+    picture.identifier = std::move(identifier);
+    picture.source = pictureURL;
+    picture.opened = FileDescriptor(fd);
+    return picture;
+}
 
-    std::optional<std::string> pictureIdentifier;
-    if (note->pictureURL) pictureIdentifier = newUniqueIdentifier();
-    fillSheet(document, *note, pictureIdentifier);
-
+std::unique_ptr<FileWrapper> sheetForNote(const NINote& note, const SheetTemplate& sheetTemplate,
+                                          std::optional<SheetPicture> picture, std::size_t* leftOut) {
     FileWrapper::Children children;
-    if (note->pictureURL) {
-        // "photo.<identifier>.jpg": the same identifier as the sheet's file attachment.
-        const std::string& picturePath = note->pictureURL->native();
-        const std::string extension = pathExtension(picturePath);
-        std::string suffix = "." + *pictureIdentifier;
-        if (!extension.empty()) suffix += "." + extension;
-        // A picture name near the limit would make the media name too long to write: its stem gives way.
-        const std::string stem = lastPathComponentDeletingPathExtension(picturePath);
-        std::string mediaName(utf8Prefix(stem, NAME_MAX > suffix.size() ? NAME_MAX - suffix.size() : 0));
-        mediaName += suffix;
-        auto picture = FileWrapper::fileReference(*note->pictureURL);
-        picture->setPreferredFilename(mediaName);
+    std::optional<std::string> identifier;
+    if (picture) {
+        identifier = picture->identifier;
+        auto reference = FileWrapper::fileReference(picture->source, std::move(picture->opened));
+        reference->setPreferredFilename(picture->mediaName);
         FileWrapper::Children media;
-        media.emplace(mediaName, std::move(picture));
+        media.emplace(picture->mediaName, std::move(reference));
         children.emplace("Media", FileWrapper::directory(std::move(media)));
     }
-    children.emplace("Content.xml", FileWrapper::regularFile(serializedSheet(document)));
-    document.reset();
+    children.emplace("Content.xml", FileWrapper::regularFile(sheetContent(sheetTemplate, note, identifier, leftOut)));
 
     std::u16string plainText;
-    if (!note->title.empty()) plainText += u"# " + note->title + u"\n";
-    plainText += note->body;
+    plainText.reserve(note.title.size() + note.body.size() + 3);
+    if (!note.title.empty()) plainText.append(u"# ").append(note.title).append(u"\n");
+    plainText += note.body;
     children.emplace("Text.txt", FileWrapper::regularFile(utf8FromUTF16(plainText)));
 
     auto root = FileWrapper::directory(std::move(children));
-    root->modificationDate = note->modificationDate;
-    root->creationDate = note->creationDate;
+    root->modificationDate = note.modificationDate;
+    root->creationDate = note.creationDate;
+    return root;
+}
+
+std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const fs::path& url, Error* error) {
+    const auto templateURL = URLForResource("Sheet Template", "inkvale", error);
+    if (!templateURL) return nullptr;
+    SheetTemplate sheetTemplate;
+    if (!loadTemplateContent(*templateURL, sheetTemplate, error)) return nullptr;
+    auto note = readNoteAtURL(url, error);
+    if (!note) return nullptr;
+    std::optional<SheetPicture> picture;
+    if (note->pictureURL) {
+        picture = openSheetPicture(url, *note->pictureURL, newUniqueIdentifier(), error);
+        if (!picture) return nullptr;
+    }
+    auto root = sheetForNote(*note, sheetTemplate, std::move(picture));
     root->setFilename(lastPathComponentDeletingPathExtension(url.native()) + ".inkvale");
     return root;
 }

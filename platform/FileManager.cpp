@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "platform/Error.hpp"
+#include "platform/FileDescriptor.hpp"
 #include "platform/SystemCalls.hpp"
 
 namespace ni {
@@ -63,6 +66,42 @@ bool removeAt(int dirFd, const std::string& name, const fs::path& url, Error* er
     return true;
 }
 
+
+// openat2 where the kernel has it (5.6 and later): the whole walk is checked in the kernel.
+int openBeneathInKernel(int folderFd, const char* relative) {
+    open_how how{};
+    how.flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    return static_cast<int>(::syscall(SYS_openat2, folderFd, relative, &how, sizeof how));
+}
+
+// The same one component at a time, for older kernels and sandboxes that refuse openat2.
+int openBeneathByComponent(int folderFd, const std::filesystem::path& relative) {
+    FileDescriptor current(::dup(folderFd));
+    if (current.get() < 0) return -1;
+    std::vector<std::filesystem::path> components;
+    for (const auto& component : relative) {
+        if (component.empty() || component == ".") continue;
+        if (component == "..") {
+            errno = EXDEV;
+            return -1;
+        }
+        components.push_back(component);
+    }
+    if (components.empty()) {
+        errno = EISDIR;
+        return -1;
+    }
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        const bool last = i + 1 == components.size();
+        const int flags = last ? O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC
+                               : O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        FileDescriptor next(::openat(current.get(), components[i].c_str(), flags));
+        if (next.get() < 0) return -1;
+        current = std::move(next);
+    }
+    return current.release();
+}
 }  // namespace
 
 bool createDirectoryAtURL(const fs::path& url, Error* error) {
@@ -86,6 +125,29 @@ bool removeItemAtURL(const fs::path& url, Error* error) {
     const bool ok = removeAt(parentFd, url.filename().native(), url, error);
     ::close(parentFd);
     return ok;
+}
+
+int openRegularFileBeneath(const std::filesystem::path& folder, const std::filesystem::path& relative,
+                           Error* error) {
+    const std::filesystem::path url = folder / relative;
+    FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int fd = folderFd.get() < 0 ? -1 : openBeneathInKernel(folderFd.get(), relative.c_str());
+    if (folderFd.get() >= 0 && fd < 0 && (errno == ENOSYS || errno == EPERM))
+        fd = openBeneathByComponent(folderFd.get(), relative);
+    if (fd < 0) {
+        const int saved = errno;
+        if (saved == ENOENT) return setError(error, Error(ErrorKind::FileNotFound, url, saved)), -1;
+        // A link on the way (ELOOP), a way out of folder (EXDEV), a folder or
+        // something else where a file should be.
+        if (saved == ELOOP || saved == EXDEV || saved == ENOTDIR || saved == EISDIR)
+            return setError(error, Error(ErrorKind::NotRegularFile, url)), -1;
+        return setError(error, Error(ErrorKind::ReadFailed, url, saved)), -1;
+    }
+    FileDescriptor file(fd);
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0) return setError(error, Error(ErrorKind::ReadFailed, url, errno)), -1;
+    if (!S_ISREG(st.st_mode)) return setError(error, Error(ErrorKind::NotRegularFile, url)), -1;
+    return file.release();
 }
 
 }  // namespace ni

@@ -17,6 +17,13 @@ bool createDirectoryAtURL(const std::filesystem::path& url, Error* error);
 // removes its partial copy and leaves the source as it was.
 bool moveItemAtURL(const std::filesystem::path& source, const std::filesystem::path& destination, Error* error);
 
+// Opens relative (no ".." in it) beneath folder for reading, following no
+// symbolic link anywhere below folder, and only when it is a regular file: a
+// link swapped in on the way can't lead out of folder. -1, with the error
+// naming folder/relative, otherwise.
+int openRegularFileBeneath(const std::filesystem::path& folder, const std::filesystem::path& relative,
+                           Error* error);
+
 // Removes url and everything inside it. Symbolic links are removed, never
 // followed. Nothing there is success.
 bool removeItemAtURL(const std::filesystem::path& url, Error* error);

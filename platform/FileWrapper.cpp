@@ -81,15 +81,18 @@ std::unique_ptr<FileWrapper> FileWrapper::directory(Children children) {
 std::unique_ptr<FileWrapper> FileWrapper::regularFile(std::string contents) {
     std::unique_ptr<FileWrapper> node(new FileWrapper(Kind::RegularFile));
     node->contents_ = std::move(contents);
-    // Trees of a whole export stay in memory until written: don't keep the
-    // slack that building the bytes left behind.
-    node->contents_.shrink_to_fit();
     return node;
 }
 
 std::unique_ptr<FileWrapper> FileWrapper::fileReference(fs::path source) {
     std::unique_ptr<FileWrapper> node(new FileWrapper(Kind::FileReference));
     node->contents_ = std::move(source).native();
+    return node;
+}
+
+std::unique_ptr<FileWrapper> FileWrapper::fileReference(fs::path source, FileDescriptor opened) {
+    std::unique_ptr<FileWrapper> node = fileReference(std::move(source));
+    node->opened_ = std::move(opened);
     return node;
 }
 
@@ -125,7 +128,10 @@ bool FileWrapper::writeInFolder(int parentFd, const std::string& name, const fs:
         // Only a regular file is copied; a picture that vanished or turned into
         // something else since the note was read is an error naming it.
         const fs::path sourcePath = source();
-        FileDescriptor from(::open(sourcePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        FileDescriptor reopened(opened_.get() >= 0
+                                    ? -1
+                                    : ::open(sourcePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        const FileDescriptor& from = opened_.get() >= 0 ? opened_ : reopened;
         if (from.get() < 0) {
             const int saved = errno;
             if (saved == ENOENT) return setError(error, Error(ErrorKind::FileNotFound, sourcePath, saved));
@@ -136,6 +142,7 @@ bool FileWrapper::writeInFolder(int parentFd, const std::string& name, const fs:
         if (::fstat(from.get(), &st) != 0)
             return setError(error, Error(ErrorKind::ReadFailed, sourcePath, errno));
         if (!S_ISREG(st.st_mode)) return setError(error, Error(ErrorKind::NotRegularFile, sourcePath, 0));
+        if (opened_.get() >= 0) ::lseek(opened_.get(), 0, SEEK_SET);  // a tree written again copies it whole
         if (!copyContents(from.get(), fd, st.st_size, url, error)) return false;
         // The copy keeps the picture's own modification time.
         const timespec times[2] = {st.st_atim, st.st_mtim};

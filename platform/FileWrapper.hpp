@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/FileDescriptor.hpp"
+
 namespace ni {
 
 class Error;
@@ -24,6 +26,8 @@ public:
     static std::unique_ptr<FileWrapper> directory(Children children);
     static std::unique_ptr<FileWrapper> regularFile(std::string contents);
     static std::unique_ptr<FileWrapper> fileReference(std::filesystem::path source);
+    // A reference to a file already opened (and checked) as opened; source names it in errors.
+    static std::unique_ptr<FileWrapper> fileReference(std::filesystem::path source, FileDescriptor opened);
 
     Kind kind() const noexcept { return kind_; }
     const Children& children() const noexcept { return children_; }
@@ -58,6 +62,7 @@ private:
     Kind kind_;
     Children children_;
     std::string contents_;  // a file's bytes, or the path a reference copies from
+    FileDescriptor opened_{-1};  // what a reference copies from, when opened already
     std::string filename_;
     std::string preferredFilename_;
 };

@@ -1,3 +1,5 @@
+#include <pugixml.hpp>
+
 #include "TestSupport.hpp"
 #include "conversion/NoteFile.hpp"
 #include "conversion/SheetContent.hpp"
@@ -9,15 +11,14 @@ class SheetContent : public test::ScratchTest {
 protected:
     // Fills a template whose string element holds `existing` and returns the serialised sheet.
     std::string sheetFor(const NINote& note, const std::optional<std::string>& picture = std::nullopt,
-                         std::string_view existing = "") {
+                         std::string_view existing = "", std::size_t* leftOut = nullptr) {
         test::writeFile(root() / "T.inkvale" / "Content.xml",
                         std::string("<?xml version=\"1.0\"?><sheet a=\"1\"><string>") +
                             std::string(existing) + "</string><extra/></sheet>");
-        pugi::xml_document document;
+        SheetTemplate sheetTemplate;
         Error error;
-        EXPECT_TRUE(loadTemplateContent(root() / "T.inkvale", document, &error)) << error.message();
-        fillSheet(document, note, picture);
-        return serializedSheet(document);
+        EXPECT_TRUE(loadTemplateContent(root() / "T.inkvale", sheetTemplate, &error)) << error.message();
+        return sheetContent(sheetTemplate, note, picture, leftOut);
     }
 };
 
@@ -55,7 +56,9 @@ TEST_F(SheetContent, TextIsEscapedAndSurvivesAParser) {
     note.title = u"a < b & \"c\"\rd";
     using namespace std::literals;
     note.body = u"nul\u0000 bell\u0007 tab\t ok\uFFFE\uFFFF \xD800 lone"s;
-    const std::string sheet = sheetFor(note);
+    std::size_t leftOut = 0;
+    const std::string sheet = sheetFor(note, std::nullopt, "", &leftOut);
+    EXPECT_EQ(leftOut, 5u);  // NUL, BEL, U+FFFE, U+FFFF and the lone surrogate
     pugi::xml_document reparsed;
     ASSERT_TRUE(reparsed.load_string(sheet.c_str()));
     const auto string = reparsed.child("sheet").child("string");
@@ -67,7 +70,7 @@ TEST_F(SheetContent, TextIsEscapedAndSurvivesAParser) {
 
 TEST_F(SheetContent, BrokenTemplateIsAnErrorNamingIt) {
     test::writeFile(root() / "Bad.inkvale" / "Content.xml", "<sheet><string></sheet>");
-    pugi::xml_document document;
+    SheetTemplate document;
     Error error;
     EXPECT_FALSE(loadTemplateContent(root() / "Bad.inkvale", document, &error));
     EXPECT_EQ(error.kind(), ErrorKind::TemplateInvalid);

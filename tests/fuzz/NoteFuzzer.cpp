@@ -44,18 +44,18 @@ void checkNode(pugi::xml_node node) {
     for (pugi::xml_node child : node.children()) checkNode(child);
 }
 
-const pugi::xml_document& templateDocument() {
-    static pugi::xml_document document;
+const ni::SheetTemplate& sheetTemplate() {
+    static ni::SheetTemplate cut;
     static const bool loaded = [] {
         ni::Error error;
-        if (!ni::loadTemplateContent(NI_TEMPLATE_DIR, document, &error)) {
+        if (!ni::loadTemplateContent(NI_TEMPLATE_DIR, cut, &error)) {
             std::fprintf(stderr, "%s\n", error.message().c_str());
             std::abort();
         }
         return true;
     }();
     (void)loaded;
-    return document;
+    return cut;
 }
 
 }  // namespace
@@ -88,12 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ni::NINote note = ni::noteFromText(text, "/nonexistent-fuzz-export/Note.txt");
     if (note.pictureURL) fail("picture found outside any export");
 
-    pugi::xml_document document;
-    document.reset(templateDocument());
-    ni::fillSheet(
-        document, note,
+    const std::string xml = ni::sheetContent(
+        sheetTemplate(), note,
         withPicture ? std::optional<std::string>("0123456789abcdef0123456789abcdef") : std::nullopt);
-    const std::string xml = ni::serializedSheet(document);
     checkXMLCharacters(xml, "character XML forbids in the markup");
 
     pugi::xml_document parsed;
