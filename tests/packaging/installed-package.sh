@@ -7,6 +7,9 @@ set -euo pipefail
 deb=$1 root=$2 sample=$3 version=$4
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# apt resolves the computed dependencies (a simulation: the machine is left as it is).
+apt-get install --simulate -o Debug::NoLocking=1 "$(realpath "$deb")" >/dev/null ||
+  fail "apt-get can't resolve the package's dependencies"
 rm -rf "$root" && mkdir -p "$root"
 dpkg -x "$deb" "$root/tree"
 usr=$root/tree/usr
