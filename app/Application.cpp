@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include "NIConfig.hpp"
+
 namespace ni {
 
 namespace {
@@ -28,9 +30,9 @@ extern "C" void onTerminationSignal(int) {
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("notara2inkvale"));
     setApplicationDisplayName(tr("Notara to Inkvale"));
-    setApplicationVersion(QStringLiteral(NI_VERSION));
-    setDesktopFileName(QStringLiteral(NI_APP_ID));
-    setWindowIcon(QIcon::fromTheme(QStringLiteral(NI_APP_ID)));
+    setApplicationVersion(QString::fromUtf8(config::kVersion));
+    setDesktopFileName(QString::fromUtf8(config::kAppId));
+    setWindowIcon(QIcon::fromTheme(QString::fromUtf8(config::kAppId)));
 
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) return;
     signalNotifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);

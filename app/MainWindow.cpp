@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <utility>
 
+#include "NIConfig.hpp"
 #include "app/FileViewer.hpp"
 #include "app/NIDragView.hpp"
 #include "conversion/AppDelegate.hpp"
@@ -56,6 +57,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_uni
     // Drops over the label and button land on the drop view beneath them.
     ui_->statusLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
     connect(ui_->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(ui_->actionAbout, &QAction::triggered, this, &MainWindow::showAbout);
     pendingExportChanged(false);
 }
 
@@ -77,14 +79,23 @@ void MainWindow::setAppDelegate(AppDelegate* appDelegate) {
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (appDelegate_ != nullptr) appDelegate_->applicationWillTerminate();
     });
+}
 
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1Char('-'))) {
-        const std::filesystem::path folder = toPath(arguments.at(1));
-        QTimer::singleShot(0, this, [this, folder] {
-            runBusy([this, &folder] { appDelegate_->runFolderConversionAtURL(folder); });
-        });
-    }
+void MainWindow::convertFolderAtStart(const std::filesystem::path& folder) {
+    QTimer::singleShot(0, this, [this, folder] {
+        if (busy_ || appDelegate_ == nullptr) return;
+        runBusy([this, &folder] { appDelegate_->runFolderConversionAtURL(folder); });
+    });
+}
+
+void MainWindow::showAbout() {
+    QMessageBox::about(
+        this, tr("About notara2inkvale"),
+        tr("<h3>notara2inkvale %1</h3>"
+           "<p>Turns the export folder of the notes application Notara into sheets of the writing "
+           "application Inkvale.</p>"
+           "<p>Copyright © 2026 The notara2inkvale authors.<br>Released under the MIT licence.</p>")
+            .arg(QString::fromUtf8(config::kVersion)));
 }
 
 void MainWindow::dragViewDidReceiveURL(const std::filesystem::path& url) {

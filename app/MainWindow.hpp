@@ -33,9 +33,10 @@ public:
     ~MainWindow() override;
 
     // Connects the commands, the drop view and the quit clean-up to appDelegate
-    // (not owned; it must outlive the event loop), and converts a folder named
-    // as the first command-line argument.
+    // (not owned; it must outlive the event loop).
     void setAppDelegate(AppDelegate* appDelegate);
+    // Converts folder (named on the command line) once the event loop runs.
+    void convertFolderAtStart(const std::filesystem::path& folder);
 
     NIDragView* dragView() const;
     // A conversion or move is running; commands and drops are turned away.
@@ -53,6 +54,7 @@ public:
 
 private:
     void dragViewDidReceiveURL(const std::filesystem::path& url) override;
+    void showAbout();
     // Runs work with input turned away and a progress dialog once it takes a while.
     void runBusy(const std::function<void()>& work);
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "NIConfig.hpp"
 #include "conversion/AppDelegate.hpp"
 #include "conversion/FolderConversion.hpp"
 #include "platform/Error.hpp"
@@ -169,7 +170,7 @@ int main(int argc, char* argv[]) {
                 printUsage(std::cout);
                 return kConverted;
             case 'V':
-                std::cout << kProgram << " " << NI_VERSION << "\n";
+                std::cout << kProgram << " " << ni::config::kVersion << "\n";
                 return kConverted;
             default:
                 std::cerr << "Try '" << kProgram << " --help' for more information.\n";

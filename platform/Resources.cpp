@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "NIConfig.hpp"
 #include "platform/Error.hpp"
 
 namespace ni {
@@ -30,7 +31,7 @@ std::vector<fs::path> resourceSearchPath() {
         folders.emplace_back(override);
     if (const fs::path& exeDir = executableDirectory(); !exeDir.empty()) {
         folders.push_back(exeDir / "resources");
-        folders.push_back((exeDir.parent_path() / NI_RESOURCE_INSTALL_DIR).lexically_normal());
+        folders.push_back((exeDir.parent_path() / config::kResourceInstallDir).lexically_normal());
     }
     return folders;
 }

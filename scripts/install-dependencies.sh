@@ -11,6 +11,13 @@ packages=(
   libbenchmark-dev                # micro-benchmarks
   libxml2-utils                   # xmllint: an independent check of every Content.xml we write
   clang libclang-rt-14-dev        # libFuzzer targets
+  dpkg-dev                        # dpkg-shlibdeps: the .deb's computed dependencies
+  lintian                         # checks the .deb
+  mandoc                          # mandoc -T lint on the man pages
+  desktop-file-utils              # desktop-file-validate on the menu entry
+  appstream                       # appstreamcli validate on the metainfo
+  bash-completion zsh fish        # the completion tests load each shell's completion
+  xvfb xdotool imagemagick        # packaging/screenshot.sh: the metainfo's screenshot
 )
 
 missing=()

@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "NIConfig.hpp"
+
 namespace ni::test {
 
 namespace fs = std::filesystem;
@@ -178,7 +180,7 @@ protected:
         return listing.out;
     }
     // The runs' unique folders left in our container of the temporary area.
-    fs::path temporaryContainer() const { return tmp() / NI_APP_ID; }
+    fs::path temporaryContainer() const { return tmp() / config::kAppId; }
     Names leftInTemporaryArea() const { return entriesOf(temporaryContainer()); }
 };
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "NIConfig.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
 #include "utilities/TypeIdentifiers.hpp"
@@ -18,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kApplicationIdentifier = NI_APP_ID;
+constexpr const char* kApplicationIdentifier = config::kAppId;
 
 bool validContext(const std::optional<std::string>& context) {
     return !context || (!context->empty() && *context != "." && *context != ".." &&

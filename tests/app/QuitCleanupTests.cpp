@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "NIConfig.hpp"
 #include "TestSupport.hpp"
 
 namespace ni {
@@ -29,7 +30,7 @@ TEST_F(QuitCleanupTest, TerminationSignalsRemoveThePendingExport) {
         for (int wait = 0; wait < 600 && exportFolder.empty(); ++wait) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             std::error_code error;
-            for (const auto& unique : fs::directory_iterator(tmp() / NI_APP_ID, error))
+            for (const auto& unique : fs::directory_iterator(tmp() / config::kAppId, error))
                 if (fs::is_directory(unique.path() / "Notara Export"))
                     exportFolder = unique.path() / "Notara Export";
         }

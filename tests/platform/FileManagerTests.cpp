@@ -148,10 +148,10 @@ TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {
     test::writeFile(tree / "locked" / "file", "x");
     ::chmod((tree / "locked").c_str(), 0555);
     if (test::runningAsRoot()) {
-        ::chown(root().c_str(), 65534, 65534);
+        ASSERT_EQ(::chown(root().c_str(), 65534, 65534), 0);
         for (const auto& entry : fs::recursive_directory_iterator(tree))
-            ::lchown(entry.path().c_str(), 65534, 65534);
-        ::lchown(tree.c_str(), 65534, 65534);
+            ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::lchown(tree.c_str(), 65534, 65534), 0);
     }
     EXPECT_EQ(test::runUnprivileged([&] { return removeItemAtURL(tree, nullptr) ? 0 : 1; }), 0);
     EXPECT_FALSE(fs::exists(tree));

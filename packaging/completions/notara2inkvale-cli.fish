@@ -1,0 +1,8 @@
+# SPDX-License-Identifier: MIT
+# fish completion for notara2inkvale-cli: the export argument and -o are folders.
+complete -c notara2inkvale-cli -f -a '(__fish_complete_directories)'
+complete -c notara2inkvale-cli -s o -l output -x -a '(__fish_complete_directories)' -d 'Put "Notara Export" into DIR'
+complete -c notara2inkvale-cli -s n -l dry-run -d 'List the sheets that would be written; write nothing'
+complete -c notara2inkvale-cli -s q -l quiet -d 'No progress and no summary'
+complete -c notara2inkvale-cli -s h -l help -d 'Show the help and exit'
+complete -c notara2inkvale-cli -s V -l version -d 'Show the version and exit'
