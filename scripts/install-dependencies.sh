@@ -11,6 +11,8 @@ packages=(
   libbenchmark-dev                # micro-benchmarks
   libxml2-utils                   # xmllint: an independent check of every Content.xml we write
   clang libclang-rt-14-dev        # libFuzzer targets
+  time                            # /usr/bin/time: CPU times and peak memory in bench/run.sh
+  linux-perf                      # perf: profiling
 )
 
 missing=()
