@@ -1,13 +1,15 @@
 // Writes a synthetic Notara export for the benchmark.
 //
 //   bench_generate_export [--notes N] [--folders F] [--picture-every K]
-//                         [--picture-size BYTES] [--seed S] OUTPUT_FOLDER
+//                         [--picture-bytes BYTES] [--seed S] OUTPUT_FOLDER
 //
 // The notes are spread evenly over the top level and F sub-folders. Each note
 // has a title line, a few paragraphs of text, tags and both dates; every K-th
-// note names a picture of random bytes in the "Pictures" folder beside it.
-// The same arguments always give the same export. OUTPUT_FOLDER must not exist
-// yet. On success the last line on stdout reads
+// note names a picture of BYTES random bytes (default 200 KiB) in the
+// "Pictures" folder beside it. The same arguments always give the same export,
+// and the notes' text does not depend on the picture size, so an export with
+// small pictures has the same notes as one with large ones. OUTPUT_FOLDER must
+// not exist yet. On success the last line on stdout reads
 // "notes=N pictures=P text_bytes=T picture_bytes=B".
 
 #include <array>
@@ -135,15 +137,19 @@ bool makeFolder(const fs::path& path) {
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: bench_generate_export [--notes N] [--folders F] [--picture-every K]\n"
-                 "                             [--picture-size BYTES] [--seed S] OUTPUT_FOLDER\n");
+                 "                             [--picture-bytes BYTES] [--seed S] OUTPUT_FOLDER\n");
     std::exit(2);
 }
 
 std::size_t numberArgument(int argc, char** argv, int& i) {
     if (i + 1 >= argc) usage();
+    const char* text = argv[++i];
+    // strtoull would take "-1" as a huge number.
+    if (text[0] < '0' || text[0] > '9') usage();
     char* end = nullptr;
-    const unsigned long long value = std::strtoull(argv[++i], &end, 10);
-    if (end == argv[i] || *end != '\0') usage();
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || errno == ERANGE) usage();
     return static_cast<std::size_t>(value);
 }
 
@@ -161,7 +167,7 @@ int main(int argc, char** argv) {
             folders = numberArgument(argc, argv, i);
         else if (arg == "--picture-every")
             pictureEvery = numberArgument(argc, argv, i);
-        else if (arg == "--picture-size")
+        else if (arg == "--picture-bytes")
             pictureSize = numberArgument(argc, argv, i);
         else if (arg == "--seed")
             seed = numberArgument(argc, argv, i);
@@ -197,7 +203,10 @@ int main(int argc, char** argv) {
                 if (!makeFolder(folder)) return 1;
                 hasPictures[slot] = true;
             }
-            for (auto& word : picture) word = rng.next();
+            // A generator of its own per picture keeps the notes' text the same
+            // whatever the picture size.
+            SplitMix64 pictureRng{seed ^ (0xA5A5A5A5A5A5A5A5ull + n)};
+            for (auto& word : picture) word = pictureRng.next();
             if (!writeFile(folder / pictureName, reinterpret_cast<const char*>(picture.data()), pictureSize))
                 return 1;
             ++pictures;

@@ -1,24 +1,36 @@
 #!/bin/sh
 # Times the converter on a synthetic export against `cp -r` of the same folder
-# and against the I/O floor (bench_io_floor), all in one run, and reports the
-# converter's peak memory.
+# and against the I/O floor (bench_io_floor), all in one run, and reports wall
+# time, user and system CPU and peak memory of all three.
 #
-#   bench/run.sh [NOTES] [BUILD_DIR]
+#   bench/run.sh [--tmpfs] [--picture-bytes N] [NOTES...] [BUILD_DIR]
 #
-# NOTES      number of notes in the export (default 10000; 1000 and 100000 work too)
+# NOTES      one or more export sizes, in notes (default 10000); each size gets
+#            an export of its own and is timed in turn
 # BUILD_DIR  a build folder that holds bin/notara2inkvale-cli, bin/bench_generate_export
 #            and bin/bench_io_floor (default $NI_BUILD_DIR, else build/ in the repository)
+# --tmpfs    run everything in RAM: on a tmpfs mounted for the run under the
+#            scratch folder (needs root), else in a folder under /dev/shm.
+#            It is unmounted or removed when the script ends, Ctrl-C included.
+# --picture-bytes N
+#            size of each generated picture (default 200 KiB, one note in ten
+#            has one); small pictures keep a few hundred thousand notes within
+#            reach. The notes' text is the same whatever the picture size.
 #
 # Environment:
-# BENCH_DIR   scratch folder for the export and the three copies
-#             (default BUILD_DIR/bench-data); a folder of its own is made inside it
-# BENCH_KEEP  set to 1 to keep the generated data afterwards
+# BENCH_DIR     scratch folder for the export and the copies
+#               (default BUILD_DIR/bench-data); a folder of its own is made inside it
+# BENCH_KEEP    set to 1 to keep the generated data on disk afterwards (not with --tmpfs)
 # BENCH_ROUNDS  how many times to time the three (default 1); each round runs them
-#             in a different order onto fresh folders, and the best time of each counts
+#               in a different order onto fresh folders. The round with the
+#               shortest wall time counts for each program, with its CPU times;
+#               the peak memory shown is the highest of all rounds.
+# BENCH_SETTLE  seconds to wait after deleting one size's data on disk before
+#               the next size starts (default 30; see below)
 #
 # The script builds nothing. Build first, for instance:
-#   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DNI_BUILD_APP=OFF -DNI_BUILD_TESTS=OFF
-#   ninja -C build notara2inkvale-cli bench_generate_export bench_io_floor
+#   cmake -S . -B build/rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DNI_BUILD_APP=OFF -DNI_BUILD_TESTS=OFF
+#   cmake --build build/rel --target notara2inkvale-cli bench_generate_export bench_io_floor
 #
 # Nothing is dropped from the page cache: the export is read once before the
 # timed runs, and every run starts after a sync, so each one writes onto a
@@ -28,6 +40,11 @@
 # after many files were deleted nearby (inode allocation steps over recently
 # freed inodes). This script deletes its data when it ends, so leave half a
 # minute between runs, or the next run's first timings come out too long.
+# On disk every copy stays until its size is done; in RAM each copy is
+# deleted as soon as it has been checked, to hold at most one at a time.
+#
+# MB below means 2^20 bytes. The memory target is 64 MB plus half the notes'
+# text; the time target is the converter at most as slow as the floor.
 
 set -eu
 
@@ -36,13 +53,43 @@ die() {
   exit 1
 }
 
+usage() {
+  sed -n 's/^# \{0,1\}//; 6,18p' "$0"
+}
+
 repo=$(cd "$(dirname "$0")/.." && pwd)
-notes=${1:-10000}
-build=${2:-${NI_BUILD_DIR:-$repo/build}}
-case $notes in
-'' | *[!0-9]*) die "NOTES must be a number, not \"$notes\"" ;;
+ram=0
+picture_bytes=204800
+sizes=
+build=
+while [ $# -gt 0 ]; do
+  case $1 in
+  --tmpfs) ram=1 ;;
+  --picture-bytes)
+    [ $# -ge 2 ] || die "--picture-bytes needs a number"
+    picture_bytes=$2
+    shift
+    ;;
+  --picture-bytes=*) picture_bytes=${1#*=} ;;
+  -h | --help)
+    usage
+    exit 0
+    ;;
+  -*) die "unknown option $1 (see --help)" ;;
+  '' | *[!0-9]*)
+    [ -z "$build" ] || die "two build folders given: $build and $1"
+    build=$1
+    ;;
+  0*) die "NOTES must be a number from 1, not \"$1\"" ;;
+  *) sizes="$sizes $1" ;;
+  esac
+  shift
+done
+sizes=${sizes:-10000}
+case $picture_bytes in
+'' | *[!0-9]*) die "--picture-bytes must be a number, not \"$picture_bytes\"" ;;
 esac
-[ "$notes" -gt 0 ] || die "NOTES must be at least 1"
+build=${build:-${NI_BUILD_DIR:-$repo/build}}
 [ -d "$build" ] || die "no build folder $build"
 build=$(cd "$build" && pwd)
 
@@ -54,6 +101,15 @@ for program in "$cli" "$generator" "$floor"; do
 done
 [ -x /usr/bin/time ] || die "needs /usr/bin/time (Debian package \"time\")"
 
+rounds=${BENCH_ROUNDS:-1}
+case $rounds in
+'' | *[!0-9]* | 0*) die "BENCH_ROUNDS must be a number from 1, not \"$rounds\"" ;;
+esac
+settle=${BENCH_SETTLE:-30}
+case $settle in
+'' | *[!0-9]*) die "BENCH_SETTLE must be a number of seconds, not \"$settle\"" ;;
+esac
+
 scratch=${BENCH_DIR:-$build/bench-data}
 mkdir -p "$scratch"
 scratch=$(cd "$scratch" && pwd)
@@ -61,45 +117,86 @@ if [ "$scratch" = / ] || [ "$scratch" = "${HOME:-/nonexistent}" ]; then
   die "BENCH_DIR must be a scratch folder, not $scratch"
 fi
 
-rounds=${BENCH_ROUNDS:-1}
-case $rounds in
-'' | *[!0-9]* | 0) die "BENCH_ROUNDS must be a number from 1, not \"$rounds\"" ;;
-esac
+# Space per note, in KB, blocks included: the source holds the note (one
+# block) and a tenth of a picture; each copy a package folder, two files and
+# the picture, about 16 KB plus the picture.
+largest=0
+for notes in $sizes; do [ "$notes" -le "$largest" ] || largest=$notes; done
+picture_blocks=$(((picture_bytes + 4095) / 4096))
+picture_kb=$((picture_blocks * 4 / 10))
+source_kb=$((5 + picture_kb))
+copy_kb=$((16 + picture_kb))
+if [ "$ram" = 1 ]; then
+  # The source and one copy at a time (the converter's temporary folder is
+  # renamed into place, so it is not a second one).
+  need_kb=$((largest * (source_kb + copy_kb) + 65536))
+else
+  need_kb=$((largest * (source_kb + 3 * rounds * copy_kb)))
+fi
 
-# Source and three copies a round: per note about 24 KB in the source (a tenth
-# of the notes carry a 200 KB picture) and about 36 KB in each copy, blocks included.
-need_kb=$((notes * (24 + 108 * rounds)))
-free_kb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
-[ "$free_kb" -gt "$need_kb" ] ||
-  die "needs about $((need_kb / 1024)) MB free in $scratch, has $((free_kb / 1024)) MB"
-
-work=$(mktemp -d "$scratch/run-$notes.XXXXXX")
+# Everything made here is removed by cleanup(): the current size's data, and
+# in RAM the mount or the folder under /dev/shm.
+work=
+results=
+mnt=
+shm=
 cleanup() {
-  if [ "${BENCH_KEEP:-0}" = 1 ]; then
-    echo "data kept in $work" >&2
-  else
-    rm -rf "$work"
+  status=$?
+  # A second Ctrl-C must not leave a mount behind.
+  trap '' INT TERM HUP
+  if [ -n "$work" ] && [ -d "$work" ]; then
+    if [ "${BENCH_KEEP:-0}" = 1 ] && [ "$ram" = 0 ]; then
+      echo "data kept in $work" >&2
+    else
+      rm -rf "$work" || echo "run.sh: could not remove $work" >&2
+    fi
   fi
+  [ -z "$results" ] || rm -f "$results"
+  if [ -n "$mnt" ]; then
+    umount "$mnt" 2>/dev/null || umount -l "$mnt" || echo "run.sh: could not unmount $mnt" >&2
+    rmdir "$mnt" 2>/dev/null || true
+  fi
+  if [ -n "$shm" ]; then
+    rm -rf "$shm" || echo "run.sh: could not remove $shm" >&2
+  fi
+  exit "$status"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 
-export_dir="$work/Synthetic Export"
-echo "generating $notes notes in $work ..." >&2
-summary=$("$generator" --notes "$notes" "$export_dir" | tail -n 1)
-text_bytes=$(echo "$summary" | sed -n 's/.*text_bytes=\([0-9]*\).*/\1/p')
-picture_bytes=$(echo "$summary" | sed -n 's/.*picture_bytes=\([0-9]*\).*/\1/p')
-pictures=$(echo "$summary" | sed -n 's/.*pictures=\([0-9]*\).*/\1/p')
-[ -n "$text_bytes" ] || die "unexpected generator output: $summary"
+if [ "$ram" = 1 ]; then
+  avail_kb=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
+  # Leave room for the programs themselves and for everyone else on the machine.
+  [ "$avail_kb" -gt $((need_kb + 2097152)) ] ||
+    die "needs about $((need_kb / 1024)) MB of RAM for the data plus 2 GB to spare, has $((avail_kb / 1024)) MB available"
+  mnt=$(mktemp -d "$scratch/ram.XXXXXX")
+  if mount -t tmpfs -o "size=$((need_kb + need_kb / 8))k,mode=0700" notara-bench "$mnt" 2>/dev/null; then
+    base=$mnt
+  else
+    rmdir "$mnt"
+    mnt=
+    if ! [ -d /dev/shm ] || [ "$(stat -f -c %T /dev/shm)" != tmpfs ]; then
+      die "cannot mount a tmpfs (needs root) and /dev/shm is not one"
+    fi
+    free_kb=$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')
+    [ "$free_kb" -gt "$need_kb" ] ||
+      die "needs about $((need_kb / 1024)) MB free in /dev/shm, has $((free_kb / 1024)) MB"
+    shm=$(mktemp -d /dev/shm/notara-bench.XXXXXX)
+    base=$shm
+    echo "could not mount a tmpfs; using $shm" >&2
+  fi
+  where="tmpfs"
+else
+  free_kb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
+  [ "$free_kb" -gt "$need_kb" ] ||
+    die "needs about $((need_kb / 1024)) MB free in $scratch, has $((free_kb / 1024)) MB"
+  base=$scratch
+  where="disk ($(stat -f -c %T "$scratch"))"
+fi
 
-# Warm-up: every source file read once, so all three runs read from the cache.
-find "$export_dir" -type f -exec cat {} + >/dev/null
-
-mkdir "$work/tmp"
-# Both the converter and the floor write under TMPDIR and rename into place;
-# keep that on the same file system as the output.
-TMPDIR=$work/tmp
-export TMPDIR
+load() { awk '{ print $1, $2, $3 }' /proc/loadavg; }
 
 # timed NAME COMMAND...: runs the command once; leaves the wall time in
 # seconds in $work/NAME.wall and "max-RSS-KB user sys" in $work/NAME.time.
@@ -116,7 +213,8 @@ timed() {
   echo "$start $end" | awk '{ printf "%.3f\n", ($2 - $1) / 1e9 }' >"$work/$name.wall"
 }
 
-# run_one NAME ROUND: times one of the three onto a fresh output folder.
+# run_one NAME ROUND: times one of the three onto a fresh output folder and
+# checks that the floor and the converter wrote a package for every note.
 run_one() {
   out=$work/out-$1-$2
   mkdir "$out"
@@ -125,56 +223,106 @@ run_one() {
   floor) timed "floor-$2" "$floor" "$export_dir" "$out" ;;
   converter) timed "converter-$2" "$cli" --quiet -o "$out" "$export_dir" ;;
   esac
+  if [ "$1" != cp ]; then
+    packages=$(find "$out/Notara Export" -maxdepth 2 -type d -name '*.inkvale' | wc -l)
+    [ "$packages" -eq "$notes" ] || echo "warning: $1 wrote $packages packages for $notes notes" >&2
+  fi
+  [ "$ram" = 0 ] || rm -rf "$out"
 }
 
-# best NAME: "wall max-RSS-KB user sys" of the round with the shortest wall time.
+# best NAME: "wall max-RSS-KB user sys" of the round with the shortest wall
+# time, with max-RSS-KB replaced by the highest of all rounds.
 best() {
   for file in "$work/$1"-*.wall; do
     echo "$(cat "$file") $(cat "${file%.wall}.time")"
-  done | sort -n | head -n 1
+  done | sort -n | awk '
+    NR == 1 { best = $0 }
+    $2 > peak { peak = $2 }
+    END { split(best, f, " "); print f[1], peak, f[3], f[4] }'
 }
 
-echo "timing cp -r, the I/O floor and the converter ($rounds round(s)) ..." >&2
-round=1
-while [ "$round" -le "$rounds" ]; do
-  # The order turns each round, so that no program always runs first.
-  case $((round % 3)) in
-  1) order="cp floor converter" ;;
-  2) order="floor converter cp" ;;
-  0) order="converter cp floor" ;;
-  esac
-  for name in $order; do run_one "$name" "$round"; done
-  # Every round checks that the converter and the floor wrote a package for every note.
-  for name in floor converter; do
-    packages=$(find "$work/out-$name-$round/Notara Export" -maxdepth 2 -type d -name '*.inkvale' | wc -l)
-    [ "$packages" -eq "$notes" ] || echo "warning: $name wrote $packages packages for $notes notes" >&2
-  done
-  if [ "$rounds" -gt 1 ]; then
-    echo "round $round: cp -r $(cat "$work/cp-$round.wall") s, floor $(cat "$work/floor-$round.wall") s," \
-      "converter $(cat "$work/converter-$round.wall") s" >&2
+results=$(mktemp "$base/results.XXXXXX")
+first=1
+for notes in $sizes; do
+  if [ "$first" = 0 ] && [ "$ram" = 0 ] && [ "$settle" -gt 0 ]; then
+    echo "waiting $settle s for the disk to settle after the deletion ..." >&2
+    sleep "$settle"
   fi
-  round=$((round + 1))
+  first=0
+
+  work=$(mktemp -d "$base/run-$notes.XXXXXX")
+  export_dir="$work/Synthetic Export"
+  echo "generating $notes notes in $work ..." >&2
+  summary=$("$generator" --notes "$notes" --picture-bytes "$picture_bytes" "$export_dir" | tail -n 1)
+  text_bytes=$(echo "$summary" | sed -n 's/.*text_bytes=\([0-9]*\).*/\1/p')
+  pictures_total=$(echo "$summary" | sed -n 's/.*picture_bytes=\([0-9]*\).*/\1/p')
+  pictures=$(echo "$summary" | sed -n 's/.*pictures=\([0-9]*\).*/\1/p')
+  [ -n "$text_bytes" ] || die "unexpected generator output: $summary"
+
+  # Warm-up: every source file read once, so all runs read from the cache.
+  find "$export_dir" -type f -exec cat {} + >/dev/null
+
+  mkdir "$work/tmp"
+  # Both the converter and the floor write under TMPDIR and rename into place;
+  # keep that on the same file system as the output.
+  TMPDIR=$work/tmp
+  export TMPDIR
+
+  load_before=$(load)
+  echo "timing cp -r, the I/O floor and the converter ($rounds round(s)) ..." >&2
+  round=1
+  while [ "$round" -le "$rounds" ]; do
+    # The order turns each round, so that no program always runs first.
+    case $((round % 3)) in
+    1) order="cp floor converter" ;;
+    2) order="floor converter cp" ;;
+    0) order="converter cp floor" ;;
+    esac
+    for name in $order; do run_one "$name" "$round"; done
+    if [ "$rounds" -gt 1 ]; then
+      echo "round $round: cp -r $(cat "$work/cp-$round.wall") s, floor $(cat "$work/floor-$round.wall") s," \
+        "converter $(cat "$work/converter-$round.wall") s" >&2
+    fi
+    round=$((round + 1))
+  done
+
+  awk -v notes="$notes" -v pictures="$pictures" -v text="$text_bytes" -v pics="$pictures_total" \
+    -v picture="$picture_bytes" -v rounds="$rounds" -v where="$where" \
+    -v load0="$load_before" -v load1="$(load)" -v results="$results" \
+    -v cpb="$(best cp)" -v flb="$(best floor)" -v cvb="$(best converter)" '
+  function mib(bytes) { return bytes / 1048576 }
+  function line(label, best, f) {
+    split(best, f, " ")
+    printf "%-11s %8.3f s   %7.2f s   %7.2f s   %8.1f MB\n", label, f[1], f[3], f[4], f[2] / 1024
+    return f[1]
+  }
+  function thousands(n, s) {
+    s = sprintf("%d", n)
+    while (s ~ /[0-9][0-9][0-9][0-9]/) sub(/[0-9][0-9][0-9]($|,)/, ",&", s)
+    return s
+  }
+  BEGIN {
+    printf "\n== %s notes on %s, best of %d round(s); load average %s before, %s after ==\n", thousands(notes), where, rounds, load0, load1
+    printf "export:     %d notes in 21 folders, %d pictures of %d bytes; note text %.1f MB, pictures %.1f MB\n", notes, pictures, picture, mib(text), mib(pics)
+    printf "%-11s %10s   %9s   %9s   %11s\n", "", "wall", "user", "sys", "peak memory"
+    cp = line("cp -r:", cpb)
+    fl = line("I/O floor:", flb)
+    cv = line("converter:", cvb)
+    split(cvb, c, " ")
+    rss = c[2] / 1024
+    target = 64 + 0.5 * mib(text)
+    printf "converter / floor:  %5.2f   (target at most 1.00)\n", cv / fl
+    printf "converter / cp -r:  %5.2f\n", cv / cp
+    printf "converter peak memory %.1f MB; target 64 MB + 0.5 x %.1f MB of note text = %.1f MB: %s\n", rss, mib(text), target, rss <= target ? "met" : "NOT met"
+    printf "| %s (%.1f MB / %.1f MB) | %s | %.3f s | %.3f s | %.3f s (%.2f + %.2f) | %.2f | %.1f MB (%.1f MB) |\n", thousands(notes), mib(text), mib(pics), (where ~ /^disk/ ? "disk" : "tmpfs"), cp, fl, cv, c[3], c[4], cv / fl, rss, target >> results
+  }'
+
+  rm -rf "$work"
+  work=
 done
 
-peak_kb=$(cat "$work"/converter-*.time | sort -n | tail -n 1 | cut -d ' ' -f 1)
-awk -v notes="$notes" -v pictures="$pictures" -v text="$text_bytes" -v pics="$picture_bytes" \
-  -v rounds="$rounds" -v cpb="$(best cp)" -v flb="$(best floor)" -v cvb="$(best converter)" -v peak="$peak_kb" '
-function mib(bytes) { return bytes / 1048576 }
-function line(label, best,  f) {
-  split(best, f, " ")
-  printf "%-11s %8.3f s   (user %.2f s, sys %.2f s)\n", label, f[1], f[3], f[4]
-  return f[1]
-}
-BEGIN {
-  rss = peak / 1024
-  target = 64 + 3 * mib(text)
-  printf "export:     %d notes in 21 folders, %d pictures; note text %.1f MB, pictures %.1f MB\n", notes, pictures, mib(text), mib(pics)
-  if (rounds > 1) printf "best of %d rounds:\n", rounds
-  cp = line("cp -r:", cpb)
-  fl = line("I/O floor:", flb)
-  cv = line("converter:", cvb)
-  printf "converter / cp -r:  %5.2f   (target at most 3)\n", cv / cp
-  printf "converter / floor:  %5.2f   (target at most 1.5, aim 1.2)\n", cv / fl
-  printf "floor / cp -r:      %5.2f\n", fl / cp
-  printf "converter peak memory: %.1f MB (target under 64 MB + 3 x %.1f MB = %.1f MB: %s)\n", rss, mib(text), target, rss < target ? "within" : "over"
-}'
+echo
+echo "Summary (wall time; converter user + sys CPU in brackets; peak memory and its target):"
+echo "| notes (text / pictures) | where | \`cp -r\` | I/O floor | converter | converter ÷ floor | peak memory (target) |"
+echo "|---|---|---|---|---|---|---|"
+cat "$results"

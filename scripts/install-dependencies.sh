@@ -18,6 +18,7 @@ packages=(
   appstream                       # appstreamcli validate on the metainfo
   bash-completion zsh fish        # the completion tests load each shell's completion
   xvfb xdotool imagemagick        # packaging/screenshot.sh: the metainfo's screenshot
+  time                            # /usr/bin/time: CPU times and peak memory in bench/run.sh
 )
 
 missing=()
