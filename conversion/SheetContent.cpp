@@ -2,6 +2,8 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+
 #include "conversion/NoteFile.hpp"
 #include "platform/Error.hpp"
 
@@ -21,45 +23,57 @@ bool allowedInXML(char32_t c) {
 // controls, U+FFFE, U+FFFF, unpaired surrogates) left out, or no parser would
 // accept the sheet. Text.txt keeps the note as it was. Returns how many were left out.
 std::size_t appendXMLText(std::string& out, std::u16string_view text) {
+    // Written through a pointer into room made a slice at a time: a character
+    // takes at most five bytes here ("&amp;", "&#13;", or UTF-8), and a slice
+    // bounds the room a long note asks for.
+    constexpr std::size_t kSlice = 4096;
     std::size_t leftOut = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c < 0x80) {
-            switch (c) {
-                case '&': out += "&amp;"; break;
-                case '<': out += "&lt;"; break;
-                case '>': out += "&gt;"; break;
-                case '\r': out += "&#13;"; break;
-                default:
-                    if (allowedInXML(c))
-                        out += static_cast<char>(c);
-                    else
-                        ++leftOut;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = std::min(text.size(), start + kSlice);
+        if (end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF) ++end;  // keep a pair whole
+        const std::size_t base = out.size();
+        out.resize(base + (end - start) * 5);
+        char* p = out.data() + base;
+        for (std::size_t i = start; i < end; ++i) {
+            char32_t c = text[i];
+            if (c < 0x80) {
+                switch (c) {
+                    case '&': p = std::copy_n("&amp;", 5, p); break;
+                    case '<': p = std::copy_n("&lt;", 4, p); break;
+                    case '>': p = std::copy_n("&gt;", 4, p); break;
+                    case '\r': p = std::copy_n("&#13;", 5, p); break;
+                    default:
+                        if (allowedInXML(c))
+                            *p++ = static_cast<char>(c);
+                        else
+                            ++leftOut;
+                }
+                continue;
             }
-            continue;
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < end && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            }
+            if (!allowedInXML(c)) {
+                ++leftOut;
+                continue;
+            }
+            if (c < 0x800) {
+                *p++ = static_cast<char>(0xC0 | (c >> 6));
+                *p++ = static_cast<char>(0x80 | (c & 0x3F));
+            } else if (c < 0x10000) {
+                *p++ = static_cast<char>(0xE0 | (c >> 12));
+                *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                *p++ = static_cast<char>(0x80 | (c & 0x3F));
+            } else {
+                *p++ = static_cast<char>(0xF0 | (c >> 18));
+                *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                *p++ = static_cast<char>(0x80 | (c & 0x3F));
+            }
         }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (!allowedInXML(c)) {
-            ++leftOut;
-            continue;
-        }
-        if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        out.resize(static_cast<std::size_t>(p - out.data()));
+        start = end;
     }
     return leftOut;
 }

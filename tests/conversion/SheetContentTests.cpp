@@ -66,6 +66,13 @@ TEST_F(SheetContent, TextIsEscapedAndSurvivesAParser) {
     EXPECT_STREQ(paragraph.last_child().value(), "a < b & \"c\"\rd");  // the CR comes back as a CR
     paragraph = paragraph.next_sibling("p");
     EXPECT_STREQ(paragraph.text().get(), "nul bell tab\t ok  lone");
+
+    // Long text is escaped in slices; a surrogate pair across a slice's end stays whole.
+    NINote longNote;
+    longNote.body = std::u16string(4095, u'x') + u"\U0001F600&" + std::u16string(5000, u'<');
+    ASSERT_TRUE(reparsed.load_string(sheetFor(longNote).c_str()));
+    EXPECT_EQ(std::string(reparsed.child("sheet").child("string").child("p").text().get()),
+              std::string(4095, 'x') + "\xF0\x9F\x98\x80&" + std::string(5000, '<'));
 }
 
 TEST_F(SheetContent, BrokenTemplateIsAnErrorNamingIt) {
