@@ -15,6 +15,7 @@
 #include "conversion/NoteFile.hpp"
 #include "conversion/PackageNames.hpp"
 #include "conversion/SheetPackage.hpp"
+#include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
 #include "conversion/UserInterface.hpp"
@@ -89,7 +90,8 @@ struct PendingNote {
 // progress. When notes fail, the error is the first failing note's in listing
 // order, as one thread going through the list would report it.
 std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector<PendingNote>& pending,
-                                                                     Error* error, UserInterface* progress) {
+                                                                     const fs::path& folderURL, Error* error,
+                                                                     UserInterface* progress) {
     const std::size_t total = pending.size();
     std::vector<std::unique_ptr<FileWrapper>> sheets(total);
     std::atomic<std::size_t> next{0};
@@ -101,6 +103,7 @@ std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector
     const auto work = [&](bool reportsProgress) {
         for (std::size_t i = next++; i < total; i = next++) {
             if (i > firstFailure.load()) break;  // an earlier note already ended the run
+            if (cancellationRequested()) break;
             Error noteError;
             if (auto sheet = createSheetFromFileAtURL(pending[i].url, &noteError)) {
                 sheets[i] = std::move(sheet);
@@ -129,6 +132,10 @@ std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector
     work(true);
     for (std::thread& thread : threads) thread.join();
 
+    if (cancellationRequested()) {
+        setError(error, Error(ErrorKind::Cancelled, folderURL));
+        return std::nullopt;
+    }
     if (firstFailure.load() < total) {
         setError(error, failures.at(firstFailure.load()));
         return std::nullopt;
@@ -187,7 +194,7 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     }
 
     const std::size_t total = pending.size();
-    auto sheets = buildSheets(pending, error, progress);
+    auto sheets = buildSheets(pending, folderURL, error, progress);
     if (!sheets) return std::nullopt;
     // Naming follows listing order, so the same export always gets the same names.
     for (std::size_t i = 0; i < total; ++i) {
@@ -218,6 +225,10 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
         if (folderFd < 0) return setError(error, Error(ErrorKind::WriteFailed, url, errno));
         bool ok = true;
         for (const auto& sheet : sheets) {
+            if (cancellationRequested()) {
+                ok = setError(error, Error(ErrorKind::Cancelled, exportURL));
+                break;
+            }
             ok = sheet->writeInFolder(folderFd, sheet->filename(), url / sheet->filename(), error);
             if (!ok) break;
             ++written;
@@ -257,7 +268,7 @@ bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
     const fs::path exportURL = *temporaryDirectory / kExportFolderName;
     if (!writeFolderScan(*scan, exportURL, error, userInterface_)) {
         // A failed run leaves nothing behind in the temporary area.
-        removeItemAtURL(*temporaryDirectory, nullptr);
+        removeUniqueTemporaryDirectory(*temporaryDirectory, nullptr);
         return false;
     }
     summary_ = scan->summary;
