@@ -55,7 +55,9 @@ constexpr qint64 kProgressIntervalMilliseconds = 100;
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()), progressDelay_(kProgressDelayMilliseconds) {
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::MainWindow>()),
+      progressDelay_(kProgressDelayMilliseconds) {
     ui_->setupUi(this);
     ui_->dragView->setDelegate(this);
     // Drops over the label and button land on the drop view beneath them.

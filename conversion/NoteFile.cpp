@@ -158,7 +158,7 @@ public:
             return;
         }
         auto when = static_cast<time_t>(seconds);
-        std::tm parts {};
+        std::tm parts{};
         if (local) {
             // The wall time read as the C library reads it (mktime decides gaps and repeats).
             if (::gmtime_r(&when, &parts) == nullptr) {

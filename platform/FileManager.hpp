@@ -22,6 +22,7 @@ bool moveItemAtURL(const std::filesystem::path& source, const std::filesystem::p
 // followed. Nothing there is success.
 bool removeItemAtURL(const std::filesystem::path& url, Error* error);
 // The same for name inside the open folder parentFd; url names it in errors.
-bool removeItemInFolder(int parentFd, const std::string& name, const std::filesystem::path& url, Error* error);
+bool removeItemInFolder(int parentFd, const std::string& name, const std::filesystem::path& url,
+                        Error* error);
 
 }  // namespace ni

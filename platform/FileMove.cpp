@@ -232,7 +232,8 @@ int claimStagingFolder(const fs::path& staging, CopyFailure& failure) {
 // The error for a copy that failed at failure: a stop asked for, a problem
 // with the destination (named), or one reading the export.
 Error copyError(const CopyFailure& failure, const fs::path& source, const fs::path& destination) {
-    if (failure.error == ECANCELED && cancellationRequested()) return Error(ErrorKind::Cancelled, destination);
+    if (failure.error == ECANCELED && cancellationRequested())
+        return Error(ErrorKind::Cancelled, destination);
     const std::string& from = source.native();
     const std::string& at = failure.path.native();
     if (at.size() >= from.size() && at.compare(0, from.size(), from) == 0)

@@ -162,7 +162,8 @@ bool FileWrapper::writeInFolder(int parentFd, const std::string& name, const fs:
 
     if (modificationDate) {
         // Applied last, after everything inside is written; access time likewise.
-        if (const int failed = applyDate(fd, *modificationDate)) return setError(error, writeError(url, failed));
+        if (const int failed = applyDate(fd, *modificationDate))
+            return setError(error, writeError(url, failed));
     }
     if (const int closeError = item.close()) return setError(error, writeError(url, closeError));
     return true;

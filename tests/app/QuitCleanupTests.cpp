@@ -68,8 +68,9 @@ TEST_F(QuitCleanupTest, AHangupIgnoredAtStartStaysIgnored) {
     const fs::path notes = root() / "Notes";
     test::writeFile(notes / "Groceries.txt", "Groceries\n\nMilk.\n");
     QProcess program;
-    program.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("trap '' HUP; exec \"$0\" \"$1\""),
-                                         QStringLiteral(NI_APP_EXECUTABLE), QString::fromStdString(notes.string())});
+    program.start(QStringLiteral("sh"),
+                  {QStringLiteral("-c"), QStringLiteral("trap '' HUP; exec \"$0\" \"$1\""),
+                   QStringLiteral(NI_APP_EXECUTABLE), QString::fromStdString(notes.string())});
     ASSERT_TRUE(program.waitForStarted());
     fs::path exportFolder;
     for (int wait = 0; wait < 600 && exportFolder.empty(); ++wait) {

@@ -111,10 +111,8 @@ TEST_F(CommandLine, AnOutputFolderThatCantTakeTheExportFailsBeforeAnyNoteIsRead)
 
 TEST_F(CommandLine, AFailedWriteToStandardOutputIsAnError) {
     const fs::path out = root() / "out";
-    for (const Names& args : std::vector<Names>{{"-o", out.native(), notes().native()},
-                                                {"-n", notes().native()},
-                                                {"--help"},
-                                                {"--version"}}) {
+    for (const Names& args : std::vector<Names>{
+             {"-o", out.native(), notes().native()}, {"-n", notes().native()}, {"--help"}, {"--version"}}) {
         SCOPED_TRACE(testing::PrintToString(args));
         std::string command = quoted(kCli());
         for (const std::string& arg : args) command += " " + quoted(arg);

@@ -41,10 +41,12 @@ protected:
     // A temporary area on another file system than the output, so the move
     // copies; empty when the machine has none.
     fs::path otherFileSystem() {
-        struct stat shm {}, here {};
+        struct stat shm {};
+        struct stat here {};
         if (::stat("/dev/shm", &shm) != 0 || ::stat(root().c_str(), &here) != 0 || shm.st_dev == here.st_dev)
             return {};
-        shm_ = fs::path("/dev/shm") / ("ni-test-" + std::to_string(::getpid()) + "-" + root().filename().native());
+        shm_ = fs::path("/dev/shm") /
+               ("ni-test-" + std::to_string(::getpid()) + "-" + root().filename().native());
         fs::create_directories(shm_);
         return shm_;
     }
@@ -56,7 +58,8 @@ protected:
         if (pid == 0) {
             struct sigaction standard {};
             standard.sa_handler = SIG_DFL;
-            for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::sigaction(signal, &standard, nullptr);
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+                ::sigaction(signal, &standard, nullptr);
             sigset_t none;
             sigemptyset(&none);
             ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -116,7 +119,7 @@ protected:
         return {};
     }
 
-    static constexpr int kNotes = 6000;
+    static constexpr int kNotes = 4000;
     std::optional<int> ended_;
     fs::path shm_;
 };

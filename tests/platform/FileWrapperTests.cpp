@@ -78,8 +78,8 @@ TEST_F(FileWrapperWrite, DatesAreAppliedExactlyOrNotAtAll) {
         sys_days day;
         bool applied;
     } cases[] = {
-        {sys_days(2300y / January / 5), true},  // past 2262, where nanoseconds since 1970 end
-        {sys_days(1600y / January / 5), false}, // before what the file system holds
+        {sys_days(2300y / January / 5), true},   // past 2262, where nanoseconds since 1970 end
+        {sys_days(1600y / January / 5), false},  // before what the file system holds
         {sys_days(1969y / July / 20), true},
         {sys_days(9999y / December / 31), false},
     };
@@ -92,7 +92,8 @@ TEST_F(FileWrapperWrite, DatesAreAppliedExactlyOrNotAtAll) {
         ASSERT_TRUE(folder->writeToURL(url, &error)) << error.message();
         struct stat st {};
         ::stat(url.c_str(), &st);
-        const auto seconds = duration_cast<std::chrono::seconds>((day + 15h + 4min).time_since_epoch()).count();
+        const auto seconds =
+            duration_cast<std::chrono::seconds>((day + 15h + 4min).time_since_epoch()).count();
         EXPECT_EQ(st.st_mtim.tv_sec == seconds, applied) << st.st_mtim.tv_sec;
         // Unapplied means the time the item got when written, not a clamped one.
         if (!applied) {
