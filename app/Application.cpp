@@ -9,6 +9,8 @@
 #include <csignal>
 
 #include "NIConfig.hpp"
+#include "platform/Cancellation.hpp"
+#include "utilities/TemporaryFiles.hpp"
 
 namespace ni {
 
@@ -18,7 +20,9 @@ namespace {
 // out of a handler into the event loop.
 int signalPipe[2] = {-1, -1};
 
-extern "C" void onTerminationSignal(int) {
+// Runs in the signal handler after the cancellation is recorded: a running
+// conversion or move stops after its current file, and the event loop quits.
+void wakeEventLoop(int) {
     const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
@@ -34,22 +38,26 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setDesktopFileName(QString::fromUtf8(config::kAppId));
     setWindowIcon(QIcon::fromTheme(QString::fromUtf8(config::kAppId)));
 
+    // Runs killed earlier (or cut by a power loss) left their temporary folders.
+    removeAbandonedTemporaryDirectories();
+
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) return;
     signalNotifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(signalNotifier_, &QSocketNotifier::activated, this, &Application::terminationRequested);
 
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    // A signal ignored at start (SIGHUP under nohup) stays ignored.
+    requestCancellationOnTerminationSignals(wakeEventLoop);
 }
 
 Application::~Application() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
 }
 
 void Application::terminationRequested() {

@@ -8,7 +8,9 @@ namespace ni {
 
 // The Qt application with the program's name and identity, which also turns
 // SIGTERM, SIGINT and SIGHUP (a logout, a closed terminal) into an ordinary
-// quit, so the pending export is cleaned up as when the window is closed.
+// quit, so the pending export is cleaned up as when the window is closed; a
+// conversion or move under way stops after its current file. At start it removes
+// the temporary folders of runs that were killed.
 class Application : public QApplication {
     Q_OBJECT
 

@@ -15,6 +15,7 @@
 #include "app/FileViewer.hpp"
 #include "app/NIDragView.hpp"
 #include "conversion/AppDelegate.hpp"
+#include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
 #include "ui_MainWindow.h"
 
@@ -48,10 +49,16 @@ int execWithArrowCursor(QDialog& dialog) {
 
 // How long a conversion runs before its progress is shown.
 constexpr qint64 kProgressDelayMilliseconds = 500;
+// How often the shown progress is brought up to date: an update and an event
+// loop pass per note would cost as much as converting the note.
+constexpr qint64 kProgressIntervalMilliseconds = 100;
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::MainWindow>()),
+      progressDelay_(kProgressDelayMilliseconds) {
     ui_->setupUi(this);
     ui_->dragView->setDelegate(this);
     // Drops over the label and button land on the drop view beneath them.
@@ -115,6 +122,8 @@ void MainWindow::runBusy(const std::function<void()>& work) {
     delete progress_;
     QApplication::restoreOverrideCursor();
     busy_ = false;
+    // The user's Cancel is answered; a signal's request stays, as the window quits next.
+    if (cancellationSignal() == 0) clearCancellation();
 }
 
 void MainWindow::setStatusText(const std::string& text) {
@@ -184,27 +193,38 @@ void MainWindow::chooseFolder(PanelPresentation presentation,
 
 void MainWindow::revealInFileViewer(const std::filesystem::path& url) { revealItemInFileViewer(url, this); }
 
+void MainWindow::setProgressDelay(qint64 milliseconds) { progressDelay_ = milliseconds; }
+
 void MainWindow::conversionProgress(ConversionPhase phase, std::size_t done, std::size_t total) {
     if (!busy_) return;
+    const qint64 now = busyTimer_.elapsed();
     if (progress_ == nullptr) {
-        if (busyTimer_.elapsed() < kProgressDelayMilliseconds) return;
-        // Not modal: Qt would then run the whole event loop, user input included, on every step.
+        if (now < progressDelay_) return;
+        // Window-modal: the dialog's Cancel takes clicks while the window beneath takes none.
         progress_ = new QProgressDialog(this);
+        progress_->setWindowModality(Qt::WindowModal);
         progress_->setWindowTitle(tr("Converting"));
-        progress_->setCancelButton(nullptr);
+        progress_->setCancelButtonText(tr("Cancel"));
         progress_->setAutoClose(false);
         progress_->setAutoReset(false);
         progress_->setMinimumDuration(0);
         progress_->setMinimumWidth(320);
+        // The conversion stops between two notes and removes what it wrote.
+        connect(progress_, &QProgressDialog::canceled, this, [this] {
+            requestCancellation();
+            if (progress_ != nullptr) progress_->setLabelText(tr("Cancelling…"));
+        });
         progress_->show();
+    } else if (now - lastProgressUpdate_ < kProgressIntervalMilliseconds || cancellationRequested()) {
+        return;
     }
+    lastProgressUpdate_ = now;
     const QString text = phase == ConversionPhase::ReadingNotes ? tr("Reading notes… %1 of %2")
                                                                 : tr("Writing sheets… %1 of %2");
     progress_->setLabelText(text.arg(done).arg(total));
     progress_->setMaximum(static_cast<int>(std::min<std::size_t>(total, INT_MAX)));
     progress_->setValue(static_cast<int>(std::min<std::size_t>(done, INT_MAX)));
-    // Paint the dialog; the window takes no input until the conversion is over.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QCoreApplication::processEvents();
 }
 
 }  // namespace ni

@@ -50,7 +50,9 @@ public:
                       std::function<void(std::optional<std::filesystem::path>)> completion) override;
     void revealInFileViewer(const std::filesystem::path& url) override;
     void pendingExportChanged(bool pending) override;
+    // Shows the progress, with a Cancel button, once a conversion runs longer than the delay.
     void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t total) override;
+    void setProgressDelay(qint64 milliseconds);
 
 private:
     void dragViewDidReceiveURL(const std::filesystem::path& url) override;
@@ -63,6 +65,8 @@ private:
     bool busy_ = false;
     QElapsedTimer busyTimer_;
     QPointer<QProgressDialog> progress_;
+    qint64 progressDelay_;
+    qint64 lastProgressUpdate_ = 0;
 };
 
 }  // namespace ni

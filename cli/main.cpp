@@ -4,8 +4,10 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -14,9 +16,11 @@
 #include "NIConfig.hpp"
 #include "conversion/AppDelegate.hpp"
 #include "conversion/FolderConversion.hpp"
+#include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
 #include "conversion/UserInterface.hpp"
+#include "utilities/TemporaryFiles.hpp"
 
 namespace fs = std::filesystem;
 
@@ -116,10 +120,18 @@ void printSheet(const ni::FolderScan& scan, const ni::PlannedSheet& sheet, const
                   << ni::displayPath(scan.noteFolder(sheet) / sheet.picturePath) << ")\n";
 }
 
+// A run stopped by a signal ends as that signal would have ended it, once what
+// it wrote is gone (a completed move stays).
+[[noreturn]] void stopForSignal() {
+    const int signalNumber = ni::cancellationSignal();
+    ni::dieOfSignal(signalNumber != 0 ? signalNumber : SIGTERM);
+}
+
 int dryRun(const fs::path& folder, CommandLineInterface& ui) {
     ni::Error error;
     const auto scan = ni::scanFolderAtURL(folder, &error, &ui);
     ui.endProgressLine();
+    if (ni::cancellationRequested()) stopForSignal();
     if (!scan) {
         ui.presentError(error);
         return kFailed;
@@ -141,11 +153,29 @@ int dryRun(const fs::path& folder, CommandLineInterface& ui) {
     return kConverted;
 }
 
-}  // namespace
+// Standard output is checked once everything is written to it, as a full
+// disk or a closed pipe may only show then: that is a failed run. The exit status.
+int closeStandardOutput(int status) {
+    errno = 0;
+    bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    int reason = errno;
+    if (std::fclose(stdout) != 0 && !failed) {
+        failed = true;
+        reason = errno;
+    }
+    if (!failed) return status;
+    std::cerr << kProgram << ": write error on standard output"
+              << (reason != 0 ? std::string(": ") + std::strerror(reason) : std::string()) << "\n";
+    return status == kUsage ? kUsage : kFailed;
+}
 
-int main(int argc, char* argv[]) {
-    // A file-size limit shows up as a write error naming the file, not as a killed process.
+int run(int argc, char* argv[]) {
+    // A file-size limit shows up as a write error naming the file, not as a killed process;
+    // a closed pipe on standard output as a write error too.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    // Ctrl-C, a closed terminal or a kill stop the run between two files; what it wrote goes.
+    ni::requestCancellationOnTerminationSignals();
 
     fs::path output = ".";
     bool quiet = false;
@@ -189,12 +219,23 @@ int main(int argc, char* argv[]) {
     if (ec) absoluteOutput = output;
     if (!absoluteOutput.has_filename() && absoluteOutput.has_parent_path() && absoluteOutput != "/")
         absoluteOutput = absoluteOutput.parent_path();
+    // Runs killed earlier (or cut by a power loss) left their temporary folders.
+    ni::removeAbandonedTemporaryDirectories();
     CommandLineInterface ui(absoluteOutput, quiet);
+    // A destination that can't take the export fails the run before any note is read.
+    if (ni::Error error; !ni::checkExportDestination(absoluteOutput, &error)) {
+        ui.presentError(error);
+        return kFailed;
+    }
     if (dry) return dryRun(folder, ui);
 
     ni::AppDelegate controller(&ui);
     const ni::ConversionOutcome outcome = controller.runFolderConversionAtURL(folder);
     ui.endProgressLine();
+    if (ni::cancellationRequested()) {
+        controller.applicationWillTerminate();
+        stopForSignal();
+    }
     if (outcome == ni::ConversionOutcome::NothingToConvert) return kNothingToConvert;
     if (outcome == ni::ConversionOutcome::Failed) return kFailed;
 
@@ -207,7 +248,12 @@ int main(int argc, char* argv[]) {
     controller.saveFiles();
     // An export that wasn't moved doesn't outlive the run.
     controller.applicationWillTerminate();
+    if (ni::cancellationRequested()) stopForSignal();
     if (!ui.movedTo()) return kFailed;
     if (!quiet) printSummary(controller.lastConversionSummary(), ni::displayPath(*ui.movedTo()), false);
     return kConverted;
 }
+
+}  // namespace
+
+int main(int argc, char* argv[]) { return closeStandardOutput(run(argc, argv)); }

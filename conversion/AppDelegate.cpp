@@ -1,6 +1,10 @@
 #include "conversion/AppDelegate.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <string>
 #include <utility>
@@ -8,6 +12,7 @@
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
 #include "conversion/UserInterface.hpp"
+#include "utilities/TemporaryFiles.hpp"
 
 namespace ni {
 
@@ -16,16 +21,53 @@ namespace {
 // The unique temporary folder that held an export; rmdir leaves it when anything else is inside.
 void removeEmptyParentOf(const std::filesystem::path& exportURL) {
     const std::filesystem::path parent = exportURL.parent_path();
-    if (!parent.empty()) ::rmdir(parent.c_str());
+    if (parent.empty()) return;
+    ::rmdir(parent.c_str());
+    releaseUniqueTemporaryDirectory(parent);
+}
+
+void removeExport(const std::filesystem::path& exportURL) {
+    removeItemAtURL(exportURL, nullptr);
+    removeEmptyParentOf(exportURL);
 }
 
 }  // namespace
+
+bool checkExportDestination(const std::filesystem::path& folder, Error* error) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) return setError(error, Error(ErrorKind::NotDirectory, folder));
+        if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+            return setError(error, Error(ErrorKind::FolderNotWritable, folder, errno));
+        const std::filesystem::path target = folder / kExportFolderName;
+        if (::lstat(target.c_str(), &st) == 0)
+            return setError(error, Error(ErrorKind::AlreadyExists, target, EEXIST));
+        return true;
+    }
+    if (errno == ENOTDIR) return setError(error, Error(ErrorKind::NotDirectory, folder));
+    if (errno != ENOENT) return setError(error, Error(ErrorKind::FolderNotWritable, folder, errno));
+    // Missing: made with its parents, inside the nearest folder that exists.
+    std::filesystem::path ancestor = folder.lexically_normal();
+    for (;;) {
+        const std::filesystem::path parent = ancestor.parent_path();
+        ancestor = parent.empty() ? std::filesystem::path(".") : parent;
+        if (::stat(ancestor.c_str(), &st) == 0 || errno != ENOENT || ancestor == "." ||
+            ancestor == ancestor.root_path())
+            break;
+    }
+    if (::stat(ancestor.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return setError(error, Error(ErrorKind::NotDirectory, folder));
+    if (::faccessat(AT_FDCWD, ancestor.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return setError(error, Error(ErrorKind::FolderNotWritable, folder, errno));
+    return true;
+}
 
 AppDelegate::AppDelegate(UserInterface* userInterface) : userInterface_(userInterface) {}
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::setExportURL(std::optional<std::filesystem::path> url) {
+    if (url && exportURL_ && *url != *exportURL_) removeExport(*exportURL_);
     exportURL_ = std::move(url);
     if (userInterface_ == nullptr) return;
     userInterface_->setStatusText(std::string(exportURL_ ? kLabelExportPending : kLabelIdle));
@@ -53,7 +95,7 @@ void AppDelegate::saveFiles() {
         Error error;
         if (!moveItemAtURL(source, destination, &error)) {
             // The export stays pending, so another folder can be tried.
-            userInterface_->presentError(error);
+            if (error.kind() != ErrorKind::Cancelled) userInterface_->presentError(error);
             return;
         }
         removeEmptyParentOf(source);
@@ -68,6 +110,7 @@ ConversionOutcome AppDelegate::runFolderConversionAtURL(const std::filesystem::p
     Error error;
     if (convertFolderAtURL(url, &error)) return ConversionOutcome::Converted;
     if (!error) return ConversionOutcome::NothingToConvert;  // the conversion showed its own alert
+    if (error.kind() == ErrorKind::Cancelled) return ConversionOutcome::Cancelled;
     if (userInterface_ != nullptr) userInterface_->presentError(error);
     return ConversionOutcome::Failed;
 }
@@ -77,8 +120,7 @@ void AppDelegate::applicationWillTerminate() {
     const std::filesystem::path url = std::move(*exportURL_);
     // The window may be gone by now: forget the export without touching the label.
     exportURL_.reset();
-    removeItemAtURL(url, nullptr);
-    removeEmptyParentOf(url);
+    removeExport(url);
 }
 
 }  // namespace ni

@@ -25,7 +25,14 @@ struct ConversionSummary {
     std::size_t skippedLinks = 0;
 };
 
-enum class ConversionOutcome { Converted, NothingToConvert, Failed };
+// Cancelled: the user or a signal stopped it; nothing of it is left and nothing is shown.
+enum class ConversionOutcome { Converted, NothingToConvert, Failed, Cancelled };
+
+// Whether "Notara Export" can go into folder: an existing folder that may be
+// written into and doesn't hold one yet, or a missing one whose nearest existing
+// parent may be written into (it is made then). False, with the error naming
+// the folder, otherwise. Checked before any note is read; the move checks again.
+bool checkExportDestination(const std::filesystem::path& folder, Error* error);
 
 // The application controller: runs a conversion for a dropped or chosen folder,
 // keeps the resulting export folder until it is moved, and removes it at quit.
@@ -39,7 +46,8 @@ public:
 
     // The export folder waiting to be moved; nothing when none is pending.
     const std::optional<std::filesystem::path>& exportURL() const noexcept { return exportURL_; }
-    // Records the pending export and sets the status label to match.
+    // Records the pending export and sets the status label to match. A pending
+    // export that a new one replaces is removed: it could no longer be saved.
     void setExportURL(std::optional<std::filesystem::path> url);
 
     // User commands.
@@ -58,7 +66,6 @@ public:
 
     // Removes a pending export (and its emptied temporary folder) at quit.
     void applicationWillTerminate();
-
 
 private:
     UserInterface* userInterface_;

@@ -138,6 +138,8 @@ bool forEachInParallel(std::size_t total, ConversionPhase phase, UserInterface* 
     run(true);
     for (std::thread& thread : threads) thread.join();
 
+    // A stop asked for while items failed is still a stop: the caller ends as a cancelled run.
+    if (cancellationRequested()) return setError(error, Error(ErrorKind::Cancelled, cancelledURL));
     if (firstFailure.load() < total) {
         setError(error, failures.at(firstFailure.load()));
         return false;
@@ -320,7 +322,7 @@ bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
     const fs::path exportURL = *temporaryDirectory / kExportFolderName;
     if (!writeFolderScan(*scan, exportURL, error, userInterface_)) {
         // A failed run leaves nothing behind in the temporary area.
-        removeItemAtURL(*temporaryDirectory, nullptr);
+        removeUniqueTemporaryDirectory(*temporaryDirectory, nullptr);
         return false;
     }
     summary_ = scan->summary;

@@ -10,10 +10,14 @@
 
 #include <array>
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 
 #include "platform/Error.hpp"
+#include "platform/SystemCalls.hpp"
 #include "platform/UTF8.hpp"
 
 namespace ni {
@@ -128,10 +132,103 @@ std::string dateLocaleName() {
     return name;
 }
 
-std::string timeZoneName() {
+// TZ as set, or nothing when unset (the host's zone then).
+std::optional<std::string> timeZoneName() {
     const char* tz = std::getenv("TZ");
-    if (tz == nullptr) return {};
-    return std::string(tz[0] == ':' ? tz + 1 : tz);
+    if (tz == nullptr) return std::nullopt;
+    return std::string(tz);
+}
+
+// The time zone the C library works in, offset by offset: it honours every
+// form of TZ (POSIX rules such as "CET-1CEST,M3.5.0,M10.5.0/3", zone files
+// named by path) where ICU knows only zone names.
+class CLibraryTimeZone : public icu::TimeZone {
+public:
+    CLibraryTimeZone() : icu::TimeZone(icu::UnicodeString(u"C library")) {
+        ::tzset();
+        rawOffset_ = static_cast<int32_t>(-::timezone * 1000);
+    }
+
+    void getOffset(UDate date, UBool local, int32_t& rawOffset, int32_t& dstOffset,
+                   UErrorCode& status) const override {
+        if (U_FAILURE(status)) return;
+        const double seconds = std::floor(date / 1000.0);
+        if (!(std::abs(seconds) < 1e15)) {
+            status = U_ILLEGAL_ARGUMENT_ERROR;
+            return;
+        }
+        auto when = static_cast<time_t>(seconds);
+        std::tm parts{};
+        if (local) {
+            // The wall time read as the C library reads it (mktime decides gaps and repeats).
+            if (::gmtime_r(&when, &parts) == nullptr) {
+                status = U_ILLEGAL_ARGUMENT_ERROR;
+                return;
+            }
+            parts.tm_isdst = -1;
+            const time_t universal = ::mktime(&parts);
+            when = universal;
+        }
+        if (::localtime_r(&when, &parts) == nullptr) {
+            status = U_ILLEGAL_ARGUMENT_ERROR;
+            return;
+        }
+        const auto total = static_cast<int32_t>(parts.tm_gmtoff * 1000);
+        rawOffset = parts.tm_isdst > 0 ? rawOffset_ : total;
+        dstOffset = total - rawOffset;
+    }
+    int32_t getOffset(uint8_t, int32_t year, int32_t month, int32_t day, uint8_t, int32_t millis,
+                      UErrorCode& status) const override {
+        int32_t raw = 0, dst = 0;
+        getOffset(localMillis(year, month, day, millis), true, raw, dst, status);
+        return raw + dst;
+    }
+    int32_t getOffset(uint8_t era, int32_t year, int32_t month, int32_t day, uint8_t dayOfWeek,
+                      int32_t millis, int32_t, UErrorCode& status) const override {
+        return getOffset(era, year, month, day, dayOfWeek, millis, status);
+    }
+    void setRawOffset(int32_t offset) override { rawOffset_ = offset; }
+    int32_t getRawOffset() const override { return rawOffset_; }
+    UBool useDaylightTime() const override { return ::daylight != 0; }
+    UBool inDaylightTime(UDate date, UErrorCode& status) const override {
+        int32_t raw = 0, dst = 0;
+        getOffset(date, false, raw, dst, status);
+        return dst != 0;
+    }
+    icu::TimeZone* clone() const override { return new CLibraryTimeZone(*this); }
+    UClassID getDynamicClassID() const override {
+        static char classID = 0;
+        return &classID;
+    }
+
+private:
+    // Milliseconds since 1970 of a proleptic Gregorian wall time (days from civil).
+    static UDate localMillis(int32_t year, int32_t month, int32_t day, int32_t millis) {
+        const int64_t y = year - (month < 2);
+        const int64_t era = (y >= 0 ? y : y - 399) / 400;
+        const int64_t yearOfEra = y - era * 400;
+        const int64_t m = month + 1;
+        const int64_t dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+        const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+        const int64_t days = era * 146097 + dayOfEra - 719468;
+        return static_cast<UDate>(days) * 86400000.0 + millis;
+    }
+
+    int32_t rawOffset_ = 0;
+};
+
+// The zone dates are read in: the host's when TZ is unset, ICU's zone of that
+// name where ICU knows it, else the C library's reading of TZ.
+icu::TimeZone* createDateTimeZone(const std::optional<std::string>& tz) {
+    if (!tz) return icu::TimeZone::detectHostTimeZone();
+    const std::string name = (*tz)[0] == ':' ? tz->substr(1) : *tz;
+    if (!name.empty()) {
+        icu::TimeZone* zone = icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(name));
+        icu::UnicodeString id;
+        if (zone != nullptr && zone->getID(id) != icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID)) return zone;
+        delete zone;
+    }
+    return new CLibraryTimeZone();
 }
 
 // No-break spaces read as ordinary spaces, in patterns and in values alike:
@@ -150,8 +247,8 @@ struct DateParser {
 icu::SimpleDateFormat* dateParser() {
     thread_local DateParser parser;
     const std::string locale = dateLocaleName();
-    const std::string zone = timeZoneName();
-    const std::string key = locale + "|" + zone;
+    const std::optional<std::string> zone = timeZoneName();
+    const std::string key = locale + "|" + (zone ? "=" + *zone : std::string());
     if (parser.format && parser.key == key) return parser.format.get();
     parser.format.reset();
     parser.key = key;
@@ -166,11 +263,7 @@ icu::SimpleDateFormat* dateParser() {
     unifySpaces(pattern);
     simple->applyPattern(pattern);
     simple->setLenient(false);
-    if (!zone.empty()) {
-        simple->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone)));
-    } else {
-        simple->adoptTimeZone(icu::TimeZone::detectHostTimeZone());
-    }
+    simple->adoptTimeZone(createDateTimeZone(zone));
     return simple;
 }
 
@@ -227,11 +320,13 @@ std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts
         return std::nullopt;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int saved = errno;
+    int statError = sys::injectedFault(sys::Operation::Stat);
+    if (statError == 0 && ::fstat(fd, &st) != 0) statError = errno;
+    if (statError != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        setError(error, S_ISREG(st.st_mode) ? Error(ErrorKind::ReadFailed, url, saved)
-                                            : Error(ErrorKind::NotRegularFile, url));
+        // A failed fstat says nothing about the kind of file: it is a read error.
+        setError(error, statError != 0 ? Error(ErrorKind::ReadFailed, url, statError)
+                                       : Error(ErrorKind::NotRegularFile, url));
         return std::nullopt;
     }
     std::string bytes;
@@ -277,6 +372,8 @@ std::optional<Date> dateFromString(std::u16string_view string) {
     icu::ParsePosition position(0);
     const UDate when = parser->parse(text, position);
     if (position.getErrorIndex() >= 0 || position.getIndex() != text.length()) return std::nullopt;
+    // Beyond some 290,000 years a date has no microsecond count.
+    if (!(std::abs(when) < 9.2e15)) return std::nullopt;
     return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double, std::milli>(when)));
 }
 

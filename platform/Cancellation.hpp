@@ -14,4 +14,15 @@ int cancellationSignal() noexcept;
 // Forgets a request once it has been handled.
 void clearCancellation() noexcept;
 
+// Makes SIGINT, SIGTERM and SIGHUP request a cancellation (handler: see
+// above), each also calling extra (async-signal-safe, may be null) with the
+// signal. A signal ignored when the program started stays ignored, as under
+// nohup or in a background job.
+void requestCancellationOnTerminationSignals(void (*extra)(int signalNumber) = nullptr);
+
+// Ends the process the way signalNumber would have ended it, after the
+// clean-up, so a calling shell sees the real cause; 128 + signalNumber as the
+// exit status where the signal can't be raised.
+[[noreturn]] void dieOfSignal(int signalNumber);
+
 }  // namespace ni

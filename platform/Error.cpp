@@ -53,7 +53,9 @@ std::string Error::message() const {
         case ErrorKind::UnsafeTemporaryArea:
             return "The temporary folder " + name + " can’t be used" + because("");
         case ErrorKind::MoveFailed:
-            return "The folder " + name + " couldn’t be moved" + because("");
+            return "The folder couldn’t be moved to " + name + because("");
+        case ErrorKind::FolderNotWritable:
+            return "The folder " + name + " can’t be written into" + because("");
         case ErrorKind::RemoveFailed:
             return "The item " + name + " couldn’t be removed" + because("");
         case ErrorKind::Cancelled:

@@ -20,7 +20,8 @@ enum class ErrorKind {
     TemplateMissing,       // the bundled sheet template wasn't found (detail: where we looked)
     TemplateInvalid,       // the sheet template couldn't be parsed (detail: the parser's words)
     UnsafeTemporaryArea,   // the temporary area is a link, not ours, or not a folder (detail: why)
-    MoveFailed,            // the export couldn't be moved
+    MoveFailed,            // the export couldn't be moved (path: where it was to go)
+    FolderNotWritable,     // nothing can be created in the chosen folder
     RemoveFailed,          // an item couldn't be removed
     Cancelled,             // the user or a signal stopped the run
 };

@@ -115,6 +115,10 @@ bool createDirectoryAtURL(const fs::path& url, Error* error) {
     return true;
 }
 
+bool removeItemInFolder(int parentFd, const std::string& name, const fs::path& url, Error* error) {
+    return removeAt(parentFd, name, url, error);
+}
+
 bool removeItemAtURL(const fs::path& url, Error* error) {
     const fs::path parent = url.has_parent_path() ? url.parent_path() : fs::path(".");
     const int parentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

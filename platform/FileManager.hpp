@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace ni {
 
@@ -27,5 +28,8 @@ int openRegularFileBeneath(const std::filesystem::path& folder, const std::files
 // Removes url and everything inside it. Symbolic links are removed, never
 // followed. Nothing there is success.
 bool removeItemAtURL(const std::filesystem::path& url, Error* error);
+// The same for name inside the open folder parentFd; url names it in errors.
+bool removeItemInFolder(int parentFd, const std::string& name, const std::filesystem::path& url,
+                        Error* error);
 
 }  // namespace ni

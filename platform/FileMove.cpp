@@ -11,9 +11,11 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileDescriptor.hpp"
 #include "platform/FileManager.hpp"
+#include "platform/FolderLock.hpp"
 #include "platform/SystemCalls.hpp"
 
 namespace ni {
@@ -29,8 +31,11 @@ bool itemExists(const fs::path& path) {
 
 // rename(2) that never replaces: 0 or the errno.
 int renameNoReplace(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    const int error = errno;
+    int error = sys::injectedFault(sys::Operation::RenameNoReplace);
+    if (error == 0) {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        error = errno;
+    }
     // Older kernels and some file systems (network, FUSE) don't know the flag.
     if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
 
@@ -46,8 +51,12 @@ int renameNoReplace(const fs::path& from, const fs::path& to) {
     }
     // link(2) never replaces (and doesn't follow a link); then drop the old name.
     if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return 0;
+        int unlinkError = sys::injectedFault(sys::Operation::Unlink);
+        if (unlinkError == 0 && ::unlink(from.c_str()) != 0) unlinkError = errno;
+        if (unlinkError == 0) return 0;
+        // The item now has both names: take the new one back rather than report a move half made.
+        ::unlink(to.c_str());
+        return unlinkError;
     }
     const int linkError = errno;
     if (linkError == EEXIST || linkError == EXDEV || linkError == ENOENT) return linkError;
@@ -64,11 +73,14 @@ struct CopyFailure {
 // Copies one item to `to`, which must not exist: folders with their contents,
 // links as links, files with their bytes. Modes and modification times are kept;
 // a folder's own are set after its contents, which would change them.
-bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure) {
+// toExists: `to` is a folder made (and locked) by the caller.
+bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure, bool toExists = false) {
     const auto fail = [&failure](const fs::path& path, int error) {
         failure = {path, error};
         return false;
     };
+    // A stop asked for by the user or a signal ends the copy between two files.
+    if (cancellationRequested()) return fail(to, ECANCELED);
     struct stat status {};
     if (::lstat(from.c_str(), &status) != 0) return fail(from, errno);
     if (const int injected = sys::injectedFault(sys::Operation::Copy)) return fail(to, injected);
@@ -77,7 +89,7 @@ bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure) {
     const mode_t mode = status.st_mode & 07777;
 
     if (S_ISDIR(status.st_mode)) {
-        if (::mkdir(to.c_str(), 0700) != 0) return fail(to, errno);
+        if (!toExists && ::mkdir(to.c_str(), 0700) != 0) return fail(to, errno);
         DIR* directory = ::opendir(from.c_str());
         if (directory == nullptr) return fail(from, errno);
         std::vector<std::string> names;
@@ -137,6 +149,7 @@ bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure) {
         if (got == 0) break;
         if (const int failed = writeAllBytes(output.get(), buffer.data(), static_cast<std::size_t>(got)))
             return fail(to, failed);
+        if (cancellationRequested()) return fail(to, ECANCELED);  // a big file needn't be finished
     }
     if (::fchmod(output.get(), mode) != 0) return fail(to, errno);
     if (::futimens(output.get(), times) != 0) return fail(to, errno);
@@ -157,34 +170,118 @@ void removePartialCopy(const fs::path& path) {
     removeItemAtURL(path, nullptr);
 }
 
+constexpr const char* kPartialCopyMark = ".moving-";
+
 // A hidden name in destination's folder that nothing holds yet.
 fs::path temporarySiblingName(const fs::path& destination) {
     static std::mt19937_64 generator{std::random_device{}()};
     char suffix[17];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(generator()));
-    return destination.parent_path() / ("." + destination.filename().string() + ".moving-" + suffix);
+    return destination.parent_path() / ("." + destination.filename().string() + kPartialCopyMark + suffix);
+}
+
+bool isPartialCopyName(const std::string& name, const fs::path& destination) {
+    const std::string prefix = "." + destination.filename().string() + kPartialCopyMark;
+    return name.size() == prefix.size() + 16 && name.starts_with(prefix) &&
+           name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
+}
+
+// Partial copies of earlier runs into the same destination that ended without
+// cleaning up (their lock is free); live runs' copies stay.
+void removeAbandonedPartialCopies(const fs::path& destination) {
+    const fs::path folder = destination.parent_path();
+    FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.get() < 0) return;
+    std::vector<std::string> names;
+    if (DIR* directory = ::fdopendir(::fcntl(folderFd.get(), F_DUPFD_CLOEXEC, 0))) {
+        while (const dirent* entry = ::readdir(directory)) {
+            if (isPartialCopyName(entry->d_name, destination)) names.emplace_back(entry->d_name);
+        }
+        ::closedir(directory);
+    }
+    for (const std::string& name : names) removeFolderIfAbandoned(folderFd.get(), name, folder / name);
+}
+
+// Makes the folder a copy goes into, under a name no sweep looks at until it
+// is locked; then gives it the staging name. The lock's descriptor (-1 when
+// locks aren't available there), or the errno in failure.
+int claimStagingFolder(const fs::path& staging, CopyFailure& failure) {
+    const fs::path folder = staging.parent_path();
+    FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.get() < 0) {
+        failure = {folder, errno};
+        return -1;
+    }
+    const std::string claim = staging.filename().string() + ".claim";
+    const std::string name = staging.filename();
+    if (::mkdirat(folderFd.get(), claim.c_str(), 0700) != 0) {
+        failure = {staging, errno};
+        return -1;
+    }
+    const int lockFd = openAndLockFolder(folderFd.get(), claim);
+    if (::renameat2(folderFd.get(), claim.c_str(), folderFd.get(), name.c_str(), RENAME_NOREPLACE) != 0 &&
+        (errno != EINVAL || ::renameat(folderFd.get(), claim.c_str(), folderFd.get(), name.c_str()) != 0)) {
+        failure = {staging, errno};
+        if (lockFd >= 0) ::close(lockFd);
+        ::unlinkat(folderFd.get(), claim.c_str(), AT_REMOVEDIR);
+        return -1;
+    }
+    return lockFd;
+}
+
+// The error for a copy that failed at failure: a stop asked for, a problem
+// with the destination (named), or one reading the export.
+Error copyError(const CopyFailure& failure, const fs::path& source, const fs::path& destination) {
+    if (failure.error == ECANCELED && cancellationRequested())
+        return Error(ErrorKind::Cancelled, destination);
+    const std::string& from = source.native();
+    const std::string& at = failure.path.native();
+    if (at.size() >= from.size() && at.compare(0, from.size(), from) == 0)
+        return Error(ErrorKind::ReadFailed, failure.path, failure.error);
+    return Error(ErrorKind::MoveFailed, destination, failure.error);
 }
 
 // Across file systems: copy beside the destination, rename into place, then drop the source.
+// The partial copy is locked while it is made, so a later run into the same
+// folder can tell one abandoned by a killed run from a live one.
 bool copyThenRename(const fs::path& source, const fs::path& destination, Error* error) {
+    removeAbandonedPartialCopies(destination);
+    struct stat status {};
+    if (::lstat(source.c_str(), &status) != 0)
+        return setError(error, Error(ErrorKind::ReadFailed, source, errno));
+    const bool folder = S_ISDIR(status.st_mode);
     CopyFailure failure;
     fs::path staging;
+    int lockFd = -1;
     for (int attempt = 0;; ++attempt) {
         staging = temporarySiblingName(destination);
-        if (copyItem(source, staging, failure)) break;
+        failure = {};
+        bool copied = false;
+        if (folder) {
+            lockFd = claimStagingFolder(staging, failure);
+            copied = failure.error == 0 && copyItem(source, staging, failure, true);
+        } else {
+            copied = copyItem(source, staging, failure);
+        }
+        if (copied) break;
         // Only a name taken before we got to it is worth another try.
         const bool nameTaken = failure.error == EEXIST && failure.path == staging && !itemExists(destination);
         if (!nameTaken) removePartialCopy(staging);
-        if (!nameTaken || attempt >= 8) {
-            return setError(error, Error(ErrorKind::MoveFailed, source, failure.error));
-        }
+        if (lockFd >= 0) ::close(lockFd);
+        lockFd = -1;
+        if (!nameTaken || attempt >= 8) return setError(error, copyError(failure, source, destination));
+    }
+    FileDescriptor lock(lockFd);
+    if (cancellationRequested()) {
+        removePartialCopy(staging);
+        return setError(error, Error(ErrorKind::Cancelled, destination));
     }
     if (const int renameError = renameNoReplace(staging, destination)) {
         removePartialCopy(staging);
         if (renameError == EEXIST || renameError == ENOTEMPTY) {
             return setError(error, Error(ErrorKind::AlreadyExists, destination, EEXIST));
         }
-        return setError(error, Error(ErrorKind::MoveFailed, source, renameError));
+        return setError(error, Error(ErrorKind::MoveFailed, destination, renameError));
     }
     // The sheets are safe at their new place; a source that won't go is only left-over space.
     removeItemAtURL(source, nullptr);
@@ -194,8 +291,10 @@ bool copyThenRename(const fs::path& source, const fs::path& destination, Error* 
 }  // namespace
 
 bool moveItemAtURL(const fs::path& source, const fs::path& destination, Error* error) {
-    if (!itemExists(source)) return setError(error, Error(ErrorKind::MoveFailed, source, ENOENT));
+    if (!itemExists(source)) return setError(error, Error(ErrorKind::FileNotFound, source, ENOENT));
     if (itemExists(destination)) return setError(error, Error(ErrorKind::AlreadyExists, destination, EEXIST));
+
+    if (cancellationRequested()) return setError(error, Error(ErrorKind::Cancelled, destination));
 
     int renameError = sys::injectedFault(sys::Operation::Rename);
     if (renameError == 0) renameError = renameNoReplace(source, destination);
@@ -204,7 +303,8 @@ bool moveItemAtURL(const fs::path& source, const fs::path& destination, Error* e
     if (renameError == EEXIST || renameError == ENOTEMPTY) {
         return setError(error, Error(ErrorKind::AlreadyExists, destination, EEXIST));
     }
-    return setError(error, Error(ErrorKind::MoveFailed, source, renameError));
+    // The user knows the place they chose, not our temporary one: name that.
+    return setError(error, Error(ErrorKind::MoveFailed, destination, renameError));
 }
 
 }  // namespace ni

@@ -65,9 +65,27 @@ bool copyContents(int from, int to, off_t size, const fs::path& url, Error* erro
 
 timespec toTimespec(Date date) {
     const auto since = date.time_since_epoch();
-    auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
     const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds);
     return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
+}
+
+// Sets fd's access and modification times to when, exactly or not at all: a
+// file system clamps a time it can't hold to its limits without a word, which
+// would date the item wrongly. 0 or the errno.
+int applyDate(int fd, Date when) {
+    struct stat before {};
+    if (::fstat(fd, &before) != 0) return errno;
+    const timespec time = toTimespec(when);
+    const timespec times[2] = {time, time};
+    if (::futimens(fd, times) != 0) return errno == EINVAL || errno == EOVERFLOW ? 0 : errno;
+    struct stat after {};
+    if (::fstat(fd, &after) != 0) return errno;
+    if (after.st_mtim.tv_sec == time.tv_sec && after.st_mtim.tv_nsec == time.tv_nsec) return 0;
+    // A coarser clock (whole seconds, two seconds) rounds; only a clamp far away counts.
+    if (after.st_mtim.tv_sec - time.tv_sec <= 2 && time.tv_sec - after.st_mtim.tv_sec <= 2) return 0;
+    const timespec previous[2] = {before.st_atim, before.st_mtim};
+    return ::futimens(fd, previous) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -151,9 +169,8 @@ bool FileWrapper::writeInFolder(int parentFd, const std::string& name, const fs:
 
     if (modificationDate) {
         // Applied last, after everything inside is written; access time likewise.
-        const timespec when = toTimespec(*modificationDate);
-        const timespec times[2] = {when, when};
-        if (::futimens(fd, times) != 0) return setError(error, writeError(url, errno));
+        if (const int failed = applyDate(fd, *modificationDate))
+            return setError(error, writeError(url, failed));
     }
     if (const int closeError = item.close()) return setError(error, writeError(url, closeError));
     return true;

@@ -13,7 +13,8 @@ namespace ni {
 
 class Error;
 
-using Date = std::chrono::system_clock::time_point;
+// Microseconds: nanoseconds since 1970 end in 2262, and notes may be dated later.
+using Date = std::chrono::time_point<std::chrono::system_clock, std::chrono::microseconds>;
 
 // One node of a package tree built in memory and written out in one go:
 // a directory of named children, a file with bytes, or a reference to an
@@ -43,7 +44,8 @@ public:
     void setPreferredFilename(std::string name) { preferredFilename_ = std::move(name); }
 
     // Dates applied to the written item after its contents. Linux records no
-    // creation date, so only the modification date reaches the disk.
+    // creation date, so only the modification date reaches the disk. A date the
+    // file system can't hold (it would store another) is left unapplied.
     std::optional<Date> creationDate;
     std::optional<Date> modificationDate;
 

@@ -12,8 +12,8 @@ struct Fault {
     std::atomic<int> remainingSuccesses{0};
 };
 
-std::array<Fault, 4>& faults() {
-    static std::array<Fault, 4> table;
+std::array<Fault, 7>& faults() {
+    static std::array<Fault, 7> table;
     return table;
 }
 

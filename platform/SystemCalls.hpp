@@ -5,7 +5,10 @@ namespace ni::sys {
 // A seam for tests: makes chosen file operations fail with a given errno, as a
 // full disk, a size limit or a foreign file system would. Never armed in
 // normal runs.
-enum class Operation { Write, Rename, Copy, CreateDirectory };
+// Rename: the move's rename; RenameNoReplace: the no-replace flag (EINVAL:
+// a file system without it); Unlink: dropping the old name after link();
+// Stat: the fstat of a note just opened.
+enum class Operation { Write, Rename, Copy, CreateDirectory, RenameNoReplace, Unlink, Stat };
 
 // From now on, the call after `succeedFirst` successful calls of `operation`,
 // and every later one, fails with errnoValue.

@@ -1,15 +1,19 @@
 #include "utilities/TemporaryFiles.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
+#include <vector>
 
 #include "NIConfig.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
+#include "platform/FolderLock.hpp"
 #include "utilities/TypeIdentifiers.hpp"
 #include "utilities/UniqueIdentifier.hpp"
 
@@ -65,6 +69,11 @@ int openPrivateContainer(int parentFd, const std::string& name, const fs::path& 
     return fd;
 }
 
+// 32 lower-case hexadecimal digits: the name of a unique folder.
+bool isUniqueIdentifier(std::string_view name) {
+    return name.size() == 32 && name.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 }  // namespace
 
 fs::path temporaryDirectory() {
@@ -111,13 +120,27 @@ std::optional<fs::path> createUniqueTemporaryDirectoryWithContext(const std::opt
     }
     const std::string identifier = newUniqueIdentifier();
     const fs::path url = containerURL / identifier;
-    const bool made = ::mkdirat(containerFd, identifier.c_str(), 0700) == 0;
-    const int saved = errno;
+    // Made under a hidden name and locked before it gets its own: another
+    // program's sweep for abandoned folders never sees it unlocked.
+    const std::string hidden = "." + identifier;
+    int lockFd = -1;
+    int saved = 0;
+    if (::mkdirat(containerFd, hidden.c_str(), 0700) != 0) {
+        saved = errno;
+    } else {
+        lockFd = openAndLockFolder(containerFd, hidden);
+        if (::renameat(containerFd, hidden.c_str(), containerFd, identifier.c_str()) != 0) {
+            saved = errno;
+            if (lockFd >= 0) ::close(lockFd);
+            ::unlinkat(containerFd, hidden.c_str(), AT_REMOVEDIR);
+        }
+    }
     ::close(containerFd);
-    if (!made) {
+    if (saved != 0) {
         setError(error, Error(ErrorKind::WriteFailed, url, saved));
         return std::nullopt;
     }
+    holdFolderLock(url, lockFd);
     return url;
 }
 
@@ -125,30 +148,71 @@ std::optional<fs::path> createUniqueTemporaryDirectoryWithError(Error* error) {
     return createUniqueTemporaryDirectoryWithContext(std::nullopt, error);
 }
 
-std::optional<fs::path> createTemporaryFileWithPathExtension(const std::string& extension) {
-    const auto directory = createUniqueTemporaryDirectoryWithContext(std::nullopt, nullptr);
+std::optional<fs::path> createTemporaryFileWithPathExtension(const std::string& extension, Error* error) {
+    const auto directory = createUniqueTemporaryDirectoryWithContext(std::nullopt, error);
     if (!directory) return std::nullopt;
     std::string name = newUniqueIdentifier();
     if (!extension.empty()) name += "." + extension;
     const fs::path url = *directory / name;
     const auto type = preferredTypeIdentifierForPathExtension(extension);
+    int failed = 0;
     if (type && typeIdentifierConformsToType(*type, kUTTypePackage)) {
-        ::mkdir(url.c_str(), 0700);
+        if (::mkdir(url.c_str(), 0700) != 0) failed = errno;
     } else {
         const int fd = ::open(url.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) ::close(fd);
+        if (fd < 0) failed = errno;
+        if (fd >= 0 && ::close(fd) != 0) failed = errno;
     }
+    // The location is returned even when the item couldn't be made, as callers
+    // that don't examine the outcome expect; the failure goes to error.
+    if (failed != 0) setError(error, Error(ErrorKind::WriteFailed, url, failed));
     return url;
 }
 
-std::optional<fs::path> createTemporaryFileWithTypeIdentifier(const std::string& identifier) {
+std::optional<fs::path> createTemporaryFileWithTypeIdentifier(const std::string& identifier, Error* error) {
     return createTemporaryFileWithPathExtension(
-        preferredPathExtensionForTypeIdentifier(identifier).value_or(""));
+        preferredPathExtensionForTypeIdentifier(identifier).value_or(""), error);
 }
 
 void removeTemporaryItemsForContext(const std::optional<std::string>& context) {
     if (!validContext(context)) return;
     removeItemAtURL(temporaryContainerURLForContext(context), nullptr);
+}
+
+bool removeUniqueTemporaryDirectory(const fs::path& url, Error* error) {
+    // Removed while still locked, so no sweep of another program's takes part.
+    const bool removed = removeItemAtURL(url, error);
+    releaseFolderLock(url);
+    return removed;
+}
+
+void releaseUniqueTemporaryDirectory(const fs::path& url) { releaseFolderLock(url); }
+
+std::size_t removeAbandonedTemporaryDirectories() {
+    const fs::path tmp = temporaryDirectory();
+    const fs::path containerURL = tmp / kApplicationIdentifier;
+    const int tmpFd = ::open(tmp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (tmpFd < 0) return 0;
+    const int containerFd =
+        ::openat(tmpFd, kApplicationIdentifier, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(tmpFd);
+    if (containerFd < 0) return 0;
+    std::size_t removed = 0;
+    struct stat st {};
+    // Only a container of ours is looked into; what it holds is checked name by name.
+    if (::fstat(containerFd, &st) == 0 && st.st_uid == ::geteuid()) {
+        std::vector<std::string> names;
+        if (DIR* dir = ::fdopendir(::fcntl(containerFd, F_DUPFD_CLOEXEC, 0))) {
+            while (const dirent* entry = ::readdir(dir)) {
+                if (isUniqueIdentifier(entry->d_name)) names.emplace_back(entry->d_name);
+            }
+            ::closedir(dir);
+        }
+        for (const std::string& name : names)
+            removed += removeFolderIfAbandoned(containerFd, name, containerURL / name);
+    }
+    ::close(containerFd);
+    return removed;
 }
 
 }  // namespace ni

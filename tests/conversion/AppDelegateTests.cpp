@@ -1,5 +1,6 @@
 #include "TestSupport.hpp"
 #include "conversion/AppDelegate.hpp"
+#include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
 
 namespace ni {
@@ -89,15 +90,25 @@ TEST_F(AppDelegateTest, SavingKeepsTheExportUntilAMoveSucceedsThenRevealsAndClea
     EXPECT_TRUE(fs::is_directory(moved / "Groceries.inkvale"));
 }
 
-TEST_F(AppDelegateTest, QuitRemovesOnlyThePendingExportOfTwoInARow) {
+TEST_F(AppDelegateTest, AConversionReplacingAPendingExportRemovesItAndACancelledOneKeepsIt) {
     const fs::path first = convert();
     const fs::path second = convert();
     ASSERT_NE(first, second);
+    // The replaced export could no longer be saved: it is gone, its unique folder too.
+    EXPECT_FALSE(fs::exists(first.parent_path()));
+    EXPECT_TRUE(fs::is_directory(second / "Groceries.inkvale"));
+
+    // A cancelled conversion shows nothing and leaves the pending export as it was.
+    requestCancellation();
+    EXPECT_EQ(appDelegate.runFolderConversionAtURL(notes), ConversionOutcome::Cancelled);
+    clearCancellation();
+    EXPECT_TRUE(ui.errors.empty());
+    EXPECT_EQ(appDelegate.exportURL(), second);
+    EXPECT_EQ(test::entriesOf(tmp() / config::kAppId), test::Names{second.parent_path().filename()});
+
     appDelegate.applicationWillTerminate();
     EXPECT_FALSE(fs::exists(second.parent_path()));
     EXPECT_FALSE(appDelegate.exportURL());
-    // The earlier export is no longer referenced and stays where it was.
-    EXPECT_TRUE(fs::is_directory(first / "Groceries.inkvale"));
     EXPECT_TRUE(fs::exists(notes / "Groceries.txt"));
     appDelegate.applicationWillTerminate();  // twice is harmless
 }

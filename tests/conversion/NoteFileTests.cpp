@@ -4,6 +4,7 @@
 
 #include "TestSupport.hpp"
 #include "conversion/NoteFile.hpp"
+#include "platform/SystemCalls.hpp"
 
 namespace ni {
 namespace {
@@ -137,6 +138,13 @@ TEST_F(NoteFile, OnlyRegularFilesAreRead) {
     EXPECT_NE(error.message().find("isn’t a regular file"), std::string::npos);
     EXPECT_FALSE(readNoteAtURL(root() / "missing.txt", &error));
     EXPECT_EQ(error.kind(), ErrorKind::FileNotFound);
+    // A failed fstat is a read error, not a verdict on the kind of file.
+    writeFile(root() / "plain.txt", "Plain\n");
+    sys::injectFault(sys::Operation::Stat, EIO);
+    EXPECT_FALSE(readNoteAtURL(root() / "plain.txt", &error));
+    sys::clearFaults();
+    EXPECT_EQ(error.kind(), ErrorKind::ReadFailed);
+    EXPECT_EQ(error.osError(), EIO);
 }
 
 TEST(DateFromString, ParsesMediumDateShortTimeInTheUsersLocale) {
@@ -160,6 +168,29 @@ TEST(DateFromString, ParsesMediumDateShortTimeInTheUsersLocale) {
     test::ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "America/New_York"}};
     EXPECT_EQ(epochSeconds(dateFromString(u"Jan 5, 2024, 3:04 PM")),
               kJan5th2024At1504UTC + 5 * 3600);
+}
+
+TEST(DateFromString, TimeZonesOnlyTheCLibraryKnowsAndFarYears) {
+    const struct {
+        const char* tz;
+        const char16_t* text;
+        std::int64_t expected;
+    } cases[] = {
+        // A POSIX rule: one hour east in winter, two in summer.
+        {"CET-1CEST,M3.5.0,M10.5.0/3", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC - 3600},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", u"Jul 5, 2024, 3:04 PM", 1720191840 - 7200},
+        {"<+0530>-5:30", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC - 19800},
+        {":America/New_York", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC + 5 * 3600},
+        // Past 2262 and before 1677, where nanoseconds since 1970 run out.
+        {"UTC", u"Jan 5, 2300, 3:04 PM", 10414191840},
+        {"UTC", u"Jan 5, 1600, 3:04 PM", -11675696160},
+    };
+    for (const auto& [tz, text, expected] : cases) {
+        test::ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", tz}};
+        const auto date = dateFromString(text);
+        ASSERT_TRUE(date) << tz;
+        EXPECT_EQ(epochSeconds(date), expected) << tz;
+    }
 }
 
 TEST(DateFromString, RejectsOtherFormsAndTrailingText) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "TestSupport.hpp"
+#include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
 #include "platform/SystemCalls.hpp"
@@ -141,6 +142,35 @@ TEST_F(FileMoveTest, CrossFileSystemMoveOntoARealTmpfsAndCleanUpWhenItIsFull) {
     EXPECT_EQ(error.osError(), ENOSPC);
     EXPECT_EQ(countEntries(mountPoint), 1u);
     EXPECT_EQ(fs::file_size(big / "huge.bin"), 3u << 20);
+}
+
+TEST_F(FileMoveTest, FailuresNameTheDestinationAndUndoHalfMadeMoves) {
+    // A rename refused: the error names the place the user chose, not our temporary one.
+    Error error;
+    sys::injectFault(sys::Operation::Rename, EACCES);
+    EXPECT_FALSE(moveItemAtURL(source, chosen / "Notara Export", &error));
+    EXPECT_EQ(error.kind(), ErrorKind::MoveFailed);
+    EXPECT_EQ(error.message(), "The folder couldn’t be moved to “" + (chosen / "Notara Export").native() +
+                                   "”: Permission denied.");
+
+    // A file system without the no-replace rename, where the old name won't go
+    // after link(): the move fails and the item keeps only its old name.
+    sys::clearFaults();
+    sys::injectFault(sys::Operation::RenameNoReplace, EINVAL);
+    sys::injectFault(sys::Operation::Unlink, EPERM);
+    EXPECT_FALSE(moveItemAtURL(source / "a.txt", chosen / "a.txt", &error));
+    EXPECT_EQ(error.osError(), EPERM);
+    EXPECT_FALSE(fs::exists(chosen / "a.txt"));
+
+    // A cancel during a copy across file systems: no partial copy, the source as it was.
+    sys::clearFaults();
+    sys::injectFault(sys::Operation::Rename, EXDEV);
+    requestCancellation();
+    EXPECT_FALSE(moveItemAtURL(source, chosen / "Notara Export", &error));
+    clearCancellation();
+    EXPECT_EQ(error.kind(), ErrorKind::Cancelled);
+    EXPECT_EQ(countEntries(chosen), 0u);
+    EXPECT_EQ(fingerprint(source), before);
 }
 
 TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {

@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
 
 #include "TestSupport.hpp"
 #include "platform/Error.hpp"
@@ -67,6 +70,36 @@ TEST_F(FileWrapperWrite, FailuresNameTheItemAndNeverOverwrite) {
     const std::string longName(300, 'n');
     EXPECT_FALSE(FileWrapper::regularFile("x")->writeToURL(root() / longName, &error));
     EXPECT_EQ(error.kind(), ErrorKind::NameTooLong);
+}
+
+TEST_F(FileWrapperWrite, DatesAreAppliedExactlyOrNotAtAll) {
+    using namespace std::chrono;
+    const struct {
+        sys_days day;
+        bool applied;
+    } cases[] = {
+        {sys_days(2300y / January / 5), true},   // past 2262, where nanoseconds since 1970 end
+        {sys_days(1600y / January / 5), false},  // before what the file system holds
+        {sys_days(1969y / July / 20), true},
+        {sys_days(9999y / December / 31), false},
+    };
+    int index = 0;
+    for (const auto& [day, applied] : cases) {
+        const auto url = root() / ("dated" + std::to_string(index++));
+        auto folder = FileWrapper::directory({});
+        folder->modificationDate = Date(day + 15h + 4min);
+        Error error;
+        ASSERT_TRUE(folder->writeToURL(url, &error)) << error.message();
+        struct stat st {};
+        ::stat(url.c_str(), &st);
+        const auto seconds =
+            duration_cast<std::chrono::seconds>((day + 15h + 4min).time_since_epoch()).count();
+        EXPECT_EQ(st.st_mtim.tv_sec == seconds, applied) << st.st_mtim.tv_sec;
+        // Unapplied means the time the item got when written, not a clamped one.
+        if (!applied) {
+            EXPECT_LT(std::abs(st.st_mtim.tv_sec - ::time(nullptr)), 3600);
+        }
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "TestSupport.hpp"
+#include "platform/Error.hpp"
 #include "utilities/TemporaryFiles.hpp"
 #include "utilities/UniqueIdentifier.hpp"
 
@@ -105,6 +106,14 @@ TEST_F(TemporaryFiles, TemporaryFilesAreEmptyFilesOrPackageFolders) {
     ASSERT_TRUE(package);
     EXPECT_TRUE(test::fs::is_directory(*package));
     EXPECT_EQ(package->extension(), ".inkvale");
+    // An item that can't be made is reported (the location still comes back).
+    Error error;
+    const auto tooLong = createTemporaryFileWithPathExtension(std::string(300, 'x'), &error);
+    ASSERT_TRUE(tooLong);
+    std::error_code ec;
+    EXPECT_FALSE(test::fs::exists(*tooLong, ec));
+    EXPECT_EQ(error.kind(), ErrorKind::WriteFailed);
+    EXPECT_EQ(error.osError(), ENAMETOOLONG);
 }
 
 }  // namespace
