@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "conversion/NoteFile.hpp"
+#include "conversion/Notice.hpp"
 #include "conversion/PackageNames.hpp"
 #include "conversion/SheetPackage.hpp"
 #include "platform/Error.hpp"
@@ -73,22 +74,25 @@ std::optional<std::vector<Entry>> listFolder(const fs::path& url, Error* error) 
     return entries;
 }
 
-bool isNoteName(const std::string& name) {
-    static const std::vector<std::string> plainText = {std::string(kUTTypePlainText)};
-    return pathExtensionConformsToTypes(pathExtension(name), plainText);
-}
-
 struct PendingNote {
-    fs::path url;
+    std::string relative;  // the note's path from the export folder
     std::vector<std::unique_ptr<FileWrapper>>* destination;
     PackageNames* names;
+    std::unique_ptr<NoteFacts> facts;  // only for notes that give a notice
+    std::size_t tags = 0;
 };
+
+bool worthANotice(const NoteFacts& facts) {
+    return facts.pictureProblem != PictureProblem::None || facts.unreadCreated || facts.unreadModified ||
+           facts.charactersLeftOut > 0 || !facts.mediaName.empty();
+}
 
 // Builds every pending note's sheet, on every core: reading and parsing notes
 // is most of a run's work. The calling thread takes part and alone reports
 // progress. When notes fail, the error is the first failing note's in listing
 // order, as one thread going through the list would report it.
-std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector<PendingNote>& pending,
+std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(const fs::path& folderURL,
+                                                                     std::vector<PendingNote>& pending,
                                                                      Error* error, UserInterface* progress) {
     const std::size_t total = pending.size();
     std::vector<std::unique_ptr<FileWrapper>> sheets(total);
@@ -102,9 +106,11 @@ std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector
         for (std::size_t i = next++; i < total; i = next++) {
             if (i > firstFailure.load()) break;  // an earlier note already ended the run
             Error noteError;
-            if (auto sheet = createSheetFromFileAtURL(pending[i].url, &noteError)) {
+            NoteFacts facts;
+            if (auto sheet = createSheetFromFileAtURL(folderURL / pending[i].relative, &noteError, &facts)) {
                 sheets[i] = std::move(sheet);
-                pending[i].url = fs::path();  // its memory goes to the next sheets
+                pending[i].tags = facts.tags;
+                if (worthANotice(facts)) pending[i].facts = std::make_unique<NoteFacts>(std::move(facts));
             } else {
                 const std::lock_guard lock(failuresMutex);
                 failures.emplace(i, std::move(noteError));
@@ -138,7 +144,13 @@ std::optional<std::vector<std::unique_ptr<FileWrapper>>> buildSheets(std::vector
 
 }  // namespace
 
-std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* error, UserInterface* progress) {
+bool isNoteName(const std::string& name) {
+    static const std::vector<std::string> plainText = {std::string(kUTTypePlainText)};
+    return pathExtensionConformsToTypes(pathExtension(name), plainText);
+}
+
+std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* error, UserInterface* progress,
+                                          bool recordSheets) {
     struct stat st {};
     if (::stat(folderURL.c_str(), &st) != 0) {
         const int saved = errno;
@@ -155,6 +167,12 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
 
     FolderScan scan;
     std::vector<PendingNote> pending;
+    // Notices of the listing, each after the notes listed before it, so that
+    // they keep the order of the walk once the notes' own are added.
+    std::vector<std::pair<std::size_t, Notice>> listingNotices;
+    const auto addListingNotices = [&](std::vector<Notice> notices) {
+        for (Notice& notice : notices) listingNotices.emplace_back(pending.size(), std::move(notice));
+    };
     // Group folders are written first into the export folder, so their names
     // are taken before any top-level sheet is named.
     std::size_t groupCount = 0;
@@ -162,11 +180,14 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     scan.groups.reserve(groupCount);
     std::vector<PackageNames> groupNames(groupCount);
     PackageNames topLevelNames;
+    SkippedEntries skippedAtTop;
+    std::vector<std::string> groupsWithoutNotes;
 
     for (const Entry& entry : *entries) {
         const fs::path url = folderURL / entry.name;
         if (entry.kind == EntryKind::SymbolicLink) {
             ++scan.summary.skippedLinks;  // never followed out of the export
+            ++skippedAtTop.links;
         } else if (entry.kind == EntryKind::Directory) {
             SheetGroup& group = scan.groups.emplace_back();
             group.name = entry.name;
@@ -174,31 +195,82 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
             PackageNames* names = &groupNames[scan.groups.size() - 1];
             const auto children = listFolder(url, error);
             if (!children) return std::nullopt;
+            const std::size_t notesBefore = pending.size();
+            SkippedEntries skipped;
+            std::vector<Notice> notices;
             for (const Entry& child : *children) {
+                const std::string relative = entry.name + "/" + child.name;
                 if (child.kind == EntryKind::SymbolicLink) {
                     ++scan.summary.skippedLinks;
+                    ++skipped.links;
+                } else if (child.kind == EntryKind::Directory) {
+                    appendTooDeepNotice(relative, countNotesBelow(url / child.name), notices);
                 } else if (isNoteName(child.name)) {
-                    pending.push_back({url / child.name, &group.sheets, names});
+                    pending.push_back({relative, &group.sheets, names, nullptr, 0});
+                } else if (entry.name != "Pictures") {  // a picture in a Pictures folder is where it belongs
+                    skipped.addFile(child.name);
                 }
             }
+            appendSkippedNotices(entry.name, skipped, notices);
+            addListingNotices(std::move(notices));
+            if (pending.size() == notesBefore) groupsWithoutNotes.push_back(entry.name);
         } else if (isNoteName(entry.name)) {
-            pending.push_back({url, &scan.topLevelSheets, &topLevelNames});
+            pending.push_back({entry.name, &scan.topLevelSheets, &topLevelNames, nullptr, 0});
+        } else {
+            skippedAtTop.addFile(entry.name);
         }
     }
+    std::vector<Notice> closing;
+    appendSkippedNotices("", skippedAtTop, closing);
+    if (!scan.groups.empty() && groupsWithoutNotes.size() == scan.groups.size())
+        appendEmptySubFoldersNotice(groupsWithoutNotes, closing);
+    addListingNotices(std::move(closing));
 
     const std::size_t total = pending.size();
-    auto sheets = buildSheets(pending, error, progress);
+    auto sheets = buildSheets(folderURL, pending, error, progress);
     if (!sheets) return std::nullopt;
+    const std::string dateLocale = dateLocaleName();
+    std::vector<Notice>& notices = scan.summary.notices;
+    std::vector<std::string> unreadDates;
+    auto listed = listingNotices.begin();
     // Naming follows listing order, so the same export always gets the same names.
     for (std::size_t i = 0; i < total; ++i) {
+        for (; listed != listingNotices.end() && listed->first <= i; ++listed) notices.push_back(std::move(listed->second));
         auto& sheet = (*sheets)[i];
-        if (sheet->children().contains("Media")) ++scan.summary.pictures;
-        sheet->setFilename(pending[i].names->assign(sheet->filename()));
+        const auto media = sheet->children().find("Media");
+        if (media != sheet->children().end()) ++scan.summary.pictures;
+        NameChange change;
+        const std::string wanted = sheet->filename();
+        sheet->setFilename(pending[i].names->assign(wanted, &change));
+        appendRenameNotice(pending[i].relative, wanted, sheet->filename(), change, notices);
+        if (const auto& facts = pending[i].facts) {
+            appendNoteNotices(pending[i].relative, *facts, dateLocale, notices);
+            for (const auto& value : {facts->unreadCreated, facts->unreadModified})
+                if (value) unreadDates.push_back(*value);
+        }
+        if (recordSheets) {
+            SheetRecord& record = scan.summary.sheets.emplace_back();
+            record.note = pending[i].relative;
+            const std::size_t slash = record.note.find('/');
+            record.package = slash == std::string::npos ? sheet->filename()
+                                                        : record.note.substr(0, slash + 1) + sheet->filename();
+            if (media != sheet->children().end() && !media->second->children().empty())
+                record.picture =
+                    media->second->children().begin()->second->source().lexically_relative(folderURL).native();
+            record.tags = pending[i].tags;
+            record.created = sheet->creationDate;
+            record.modified = sheet->modificationDate;
+        }
         pending[i].destination->push_back(std::move(sheet));
+        pending[i] = PendingNote();  // its memory goes to the next sheets
     }
+    for (; listed != listingNotices.end(); ++listed) notices.push_back(std::move(listed->second));
+    if (auto hint = dateLocaleHint(unreadDates, dateLocale)) notices.push_back(std::move(*hint));
     if (progress != nullptr) progress->conversionProgress(ConversionPhase::ReadingNotes, total, total);
     scan.summary.notes = total;
     scan.summary.subFolders = scan.groups.size();
+    scan.summary.source = folderURL;
+    scan.summary.dateLocale = dateLocale;
     return scan;
 }
 
@@ -246,7 +318,7 @@ Alert noFilesFoundAlert(const fs::path& folderURL) {
 }
 
 bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
-    auto scan = scanFolderAtURL(folderURL, error, userInterface_);
+    auto scan = scanFolderAtURL(folderURL, error, userInterface_, recordsSheets_);
     if (!scan) return false;
     if (scan->empty()) {
         if (userInterface_ != nullptr) userInterface_->runAlert(noFilesFoundAlert(folderURL));
@@ -260,7 +332,7 @@ bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
         removeItemAtURL(*temporaryDirectory, nullptr);
         return false;
     }
-    summary_ = scan->summary;
+    summary_ = std::move(scan->summary);
     setExportURL(exportURL);
     return true;
 }

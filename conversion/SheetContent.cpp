@@ -22,12 +22,17 @@ bool allowedInXML(char32_t c) {
 // UTF-8 for markup: characters XML 1.0 can't hold (most C0 controls, U+FFFE,
 // U+FFFF, unpaired surrogates) are left out, or no parser would accept the
 // sheet. Text.txt keeps the note as it was.
-std::string xmlText(std::u16string_view text) {
-    return utf8FromUTF16(text, [](char32_t c) { return allowedInXML(c); });
+// leftOut, when given, counts the characters left out.
+std::string xmlText(std::u16string_view text, std::size_t* leftOut) {
+    return utf8FromUTF16(text, [leftOut](char32_t c) {
+        const bool allowed = allowedInXML(c);
+        if (!allowed && leftOut != nullptr) ++*leftOut;
+        return allowed;
+    });
 }
 
-void appendText(pugi::xml_node parent, std::u16string_view text) {
-    parent.append_child(pugi::node_pcdata).set_value(xmlText(text).c_str());
+void appendText(pugi::xml_node parent, std::u16string_view text, std::size_t* leftOut = nullptr) {
+    parent.append_child(pugi::node_pcdata).set_value(xmlText(text, leftOut).c_str());
 }
 
 // Calls visit for each paragraph of text without its separator (LF, CR, CR LF
@@ -64,10 +69,10 @@ pugi::xml_node newLineBreakElement(pugi::xml_node parent) {
 }
 
 pugi::xml_node newAttachmentElementWithType(pugi::xml_node parent, std::string_view type,
-                                                         std::u16string_view stringValue) {
+                                            std::u16string_view stringValue, std::size_t* leftOut) {
     pugi::xml_node attachment = parent.append_child("attachment");
     attachment.append_attribute("type").set_value(std::string(type).c_str());
-    appendText(attachment, stringValue);
+    appendText(attachment, stringValue, leftOut);
     return attachment;
 }
 
@@ -115,8 +120,9 @@ bool loadTemplateContent(const fs::path& templateURL, pugi::xml_document& docume
     return true;
 }
 
-void fillSheet(pugi::xml_document& document, const NINote& note,
-               const std::optional<std::string>& pictureIdentifier) {
+std::size_t fillSheet(pugi::xml_document& document, const NINote& note,
+                      const std::optional<std::string>& pictureIdentifier) {
+    std::size_t leftOut = 0;
     pugi::xml_node sheet = document.document_element();
     if (std::string_view(sheet.name()) != "sheet") sheet = pugi::xml_node();
     pugi::xml_node string = sheet.child("string");
@@ -128,11 +134,11 @@ void fillSheet(pugi::xml_document& document, const NINote& note,
             pugi::xml_node tag = heading.append_child("tags").append_child("tag");
             tag.append_attribute("kind").set_value("heading1");
             tag.append_child(pugi::node_pcdata).set_value("# ");
-            appendText(heading, note.title);
+            appendText(heading, note.title, &leftOut);
             newLineBreakElement(string);
         }
         enumerateParagraphs(note.body, [&](std::u16string_view paragraph) {
-            appendText(newParagraphElement(string), paragraph);
+            appendText(newParagraphElement(string), paragraph, &leftOut);
             newLineBreakElement(string);
         });
     }
@@ -143,7 +149,7 @@ void fillSheet(pugi::xml_document& document, const NINote& note,
                 if (i > 0) joined += u',';
                 joined += (*note.tagNames)[i];
             }
-            newAttachmentElementWithType(sheet, "keywords", joined);
+            newAttachmentElementWithType(sheet, "keywords", joined, &leftOut);
             newLineBreakElement(sheet);
         }
         if (pictureIdentifier) {
@@ -152,6 +158,7 @@ void fillSheet(pugi::xml_document& document, const NINote& note,
             newLineBreakElement(sheet);
         }
     }
+    return leftOut;
 }
 
 std::string serializedSheet(const pugi::xml_document& document) {

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "conversion/NoteFile.hpp"
+#include "conversion/Notice.hpp"
 #include "conversion/SheetContent.hpp"
 #include "platform/Error.hpp"
 #include "platform/Resources.hpp"
@@ -14,7 +15,7 @@ namespace ni {
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const fs::path& url, Error* error) {
+std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const fs::path& url, Error* error, NoteFacts* facts) {
     const auto templateURL = URLForResource("Sheet Template", "inkvale", error);
     if (!templateURL) return nullptr;
     pugi::xml_document document;
@@ -25,7 +26,15 @@ std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const fs::path& url, Error
 
     std::optional<std::string> pictureIdentifier;
     if (note->pictureURL) pictureIdentifier = newUniqueIdentifier();
-    fillSheet(document, *note, pictureIdentifier);
+    const std::size_t charactersLeftOut = fillSheet(document, *note, pictureIdentifier);
+    if (facts != nullptr) {
+        facts->pictureProblem = note->pictureProblem;
+        facts->pictureValue = utf8FromUTF16(note->pictureValue);
+        if (note->unreadCreated) facts->unreadCreated = utf8FromUTF16(*note->unreadCreated);
+        if (note->unreadModified) facts->unreadModified = utf8FromUTF16(*note->unreadModified);
+        facts->charactersLeftOut = charactersLeftOut;
+        facts->tags = note->tagCount();
+    }
 
     FileWrapper::Children children;
     if (note->pictureURL) {
@@ -37,7 +46,12 @@ std::unique_ptr<FileWrapper> createSheetFromFileAtURL(const fs::path& url, Error
         // A picture name near the limit would make the media name too long to write: its stem gives way.
         const std::string stem = lastPathComponentDeletingPathExtension(picturePath);
         std::string mediaName(utf8Prefix(stem, NAME_MAX > suffix.size() ? NAME_MAX - suffix.size() : 0));
+        const bool shortened = mediaName.size() < stem.size();
         mediaName += suffix;
+        if (shortened && facts != nullptr) {
+            facts->mediaNameWanted = note->pictureURL->filename().native();
+            facts->mediaName = mediaName;
+        }
         auto picture = FileWrapper::fileReference(*note->pictureURL);
         picture->setPreferredFilename(mediaName);
         FileWrapper::Children media;
