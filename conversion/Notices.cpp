@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <numeric>
 
 #include "conversion/FolderConversion.hpp"
 #include "conversion/Notice.hpp"
@@ -154,9 +155,11 @@ void appendSkippedNotices(const std::string& folder, const SkippedEntries& skipp
         if (skipped.files[kind] > 0)
             parts.push_back(counted(skipped.files[kind], kNames[kind][0], kNames[kind][1]));
     }
-    if (!parts.empty())
+    const std::size_t files = std::accumulate(skipped.files.begin(), skipped.files.end(), std::size_t{0});
+    if (files > 0)
         notices.push_back({NoticeKind::SkippedFiles, folder,
-                           "Skipped " + listed(parts) + " " + where(folder) + ": they aren’t notes."});
+                           "Skipped " + listed(parts) + " " + where(folder) +
+                               (files == 1 ? ": it isn’t a note." : ": they aren’t notes.")});
     if (skipped.links > 0)
         notices.push_back({NoticeKind::SkippedLinks, folder,
                            "Skipped " + counted(skipped.links, "symbolic link", "symbolic links") + " " +
@@ -255,10 +258,11 @@ std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, con
     }
     if (matching.empty()) return std::nullopt;
     const std::string best = likeliestLocale(matching, dateLocale);
-    const std::string these = values.size() == 1 && unread.size() == 1 ? "The date" : "The dates";
+    const std::string what = unread.size() == 1 ? "The date above that isn’t a date in " + dateLocale + " reads"
+                                                : "The " + std::to_string(unread.size()) +
+                                                      " dates above that aren’t dates in " + dateLocale + " all read";
     return Notice{NoticeKind::DateLocaleHint, "",
-                  these + " that " + (these == "The date" ? "isn’t a date" : "aren’t dates") + " in " +
-                      dateLocale + " read as " + best + ": run with LC_TIME=" + best +
+                  what + " as " + best + " dates: run with LC_TIME=" + best +
                       ".UTF-8 (or, on the command line, with --date-locale " + best + ")."};
 }
 

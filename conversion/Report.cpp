@@ -16,7 +16,8 @@ namespace ni {
 
 namespace {
 
-using nlohmann::json;
+// Keys stay in the order written here, the order the README documents.
+using json = nlohmann::ordered_json;
 
 // UTC, to the second: "2024-01-05T15:04:00Z"; null when there is no date.
 json isoDate(const std::optional<Date>& date) {
