@@ -12,7 +12,9 @@
 #include "conversion/NIDragViewDelegate.hpp"
 #include "conversion/UserInterface.hpp"
 
+class QLabel;
 class QProgressDialog;
+class QPushButton;
 
 namespace Ui {
 class MainWindow;
@@ -55,12 +57,19 @@ private:
     void dragViewDidReceiveURL(const std::filesystem::path& url) override;
     // Runs work with input turned away and a progress dialog once it takes a while.
     void runBusy(const std::function<void()>& work);
+    // Shows the line under the status label when the pending export's conversion
+    // left anything out or changed it; hides it otherwise.
+    void updateNoticesLine(bool pending);
+    void showNoticesDialog();
 
     std::unique_ptr<Ui::MainWindow> ui_;
     AppDelegate* appDelegate_ = nullptr;
     bool busy_ = false;
     QElapsedTimer busyTimer_;
     QPointer<QProgressDialog> progress_;
+    QWidget* noticesLine_ = nullptr;
+    QLabel* noticesLabel_ = nullptr;
+    QPushButton* detailsButton_ = nullptr;
 };
 
 }  // namespace ni

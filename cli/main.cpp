@@ -4,7 +4,6 @@
 #include <getopt.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -149,16 +148,6 @@ struct ReportRequest {
     }
 };
 
-// The export folder is only ever read: a report may not go inside it.
-bool reportInsideFolder(const fs::path& report, const fs::path& folder) {
-    std::error_code ec;
-    const fs::path inside = fs::weakly_canonical(fs::absolute(report, ec), ec);
-    const fs::path source = fs::weakly_canonical(fs::absolute(folder, ec), ec);
-    if (ec || source.empty()) return false;
-    const auto [end, _] = std::mismatch(source.begin(), source.end(), inside.begin(), inside.end());
-    return end == source.end();
-}
-
 void printSheet(const ni::FileWrapper& sheet, const std::string& indent) {
     std::cout << indent << sheet.filename() << "\n";
     if (const auto media = sheet.children().find("Media"); media != sheet.children().end()) {
@@ -258,7 +247,7 @@ int main(int argc, char* argv[]) {
         return kUsage;
     }
     const fs::path folder = argv[optind];
-    if (report.file && *report.file != "-" && reportInsideFolder(*report.file, folder)) {
+    if (report.file && *report.file != "-" && ni::isInsideFolder(*report.file, folder)) {
         std::cerr << kProgram << ": the report can’t go inside the export folder, which is only ever read\n";
         return kUsage;
     }

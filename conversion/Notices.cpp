@@ -59,7 +59,7 @@ std::string unreadDateMessage(std::string_view key, const std::string& value, co
                               std::string_view consequence) {
     std::string message = std::string(key) + " " + inQuotes(value) + " isn’t a date in " + dateLocale;
     if (const std::string example = exampleDate(dateLocale); !example.empty())
-        message += " (which writes dates like " + inQuotes(example) + ")";
+        message += " (like " + inQuotes(example) + ")";
     return message + "; " + std::string(consequence);
 }
 
@@ -209,11 +209,11 @@ void appendNoteNotices(const std::string& notePath, const NoteFacts& facts, cons
     }
     if (facts.unreadCreated)
         notices.push_back({NoticeKind::UnreadDate, notePath,
-                           unreadDateMessage("Created", *facts.unreadCreated, dateLocale, "it is left out.")});
+                           unreadDateMessage("Created", *facts.unreadCreated, dateLocale, "left out.")});
     if (facts.unreadModified)
         notices.push_back({NoticeKind::UnreadDate, notePath,
                            unreadDateMessage("Modified", *facts.unreadModified, dateLocale,
-                                             "it is left out and the package is dated now.")});
+                                             "left out, so the package is dated now.")});
     if (facts.charactersLeftOut > 0)
         notices.push_back({NoticeKind::CharactersLeftOut, notePath,
                            "Left " + counted(facts.charactersLeftOut, "character", "characters") +

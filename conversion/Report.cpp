@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -69,6 +70,17 @@ std::string conversionReport(const ConversionSummary& summary, const std::option
     };
     // File names needn't be UTF-8: such bytes come out as U+FFFD instead of failing the report.
     return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+bool isInsideFolder(const std::filesystem::path& url, const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path item = fs::weakly_canonical(fs::absolute(url, ec), ec);
+    if (ec) return false;
+    const fs::path container = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+    if (ec || container.empty()) return false;
+    const auto [end, _] = std::mismatch(container.begin(), container.end(), item.begin(), item.end());
+    return end == container.end();
 }
 
 bool writeReportToURL(const std::string& text, const std::filesystem::path& url, Error* error) {

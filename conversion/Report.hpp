@@ -15,6 +15,10 @@ struct ConversionSummary;
 std::string conversionReport(const ConversionSummary& summary,
                              const std::optional<std::filesystem::path>& destination, bool dryRun);
 
+// Whether url is folder or lies inside it, links resolved: a report must never
+// go into the export folder, which is only ever read.
+bool isInsideFolder(const std::filesystem::path& url, const std::filesystem::path& folder);
+
 // Writes text to the file at url, replacing it. False, with the error set, when it can't.
 bool writeReportToURL(const std::string& text, const std::filesystem::path& url, Error* error);
 
