@@ -209,11 +209,11 @@ void appendNoteNotices(const std::string& notePath, const NoteFacts& facts, cons
     }
     if (facts.unreadCreated)
         notices.push_back({NoticeKind::UnreadDate, notePath,
-                           unreadDateMessage("Created", *facts.unreadCreated, dateLocale, "left out.")});
+                           unreadDateMessage("Created", *facts.unreadCreated, dateLocale, "it is left out.")});
     if (facts.unreadModified)
         notices.push_back({NoticeKind::UnreadDate, notePath,
                            unreadDateMessage("Modified", *facts.unreadModified, dateLocale,
-                                             "left out, so the package is dated now.")});
+                                             "it is left out, so the package is dated now.")});
     if (facts.charactersLeftOut > 0)
         notices.push_back({NoticeKind::CharactersLeftOut, notePath,
                            "Left " + counted(facts.charactersLeftOut, "character", "characters") +
@@ -258,12 +258,14 @@ std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, con
     }
     if (matching.empty()) return std::nullopt;
     const std::string best = likeliestLocale(matching, dateLocale);
-    const std::string what = unread.size() == 1 ? "The date above that isn’t a date in " + dateLocale + " reads"
-                                                : "The " + std::to_string(unread.size()) +
-                                                      " dates above that aren’t dates in " + dateLocale + " all read";
+    const std::string what =
+        unread.size() == 1
+            ? "The date above that isn’t a date in " + dateLocale + " reads as a date in " + best
+            : "The " + std::to_string(unread.size()) + " dates above that aren’t dates in " + dateLocale +
+                  " all read as dates in " + best;
     return Notice{NoticeKind::DateLocaleHint, "",
-                  what + " as " + best + " dates: run with LC_TIME=" + best +
-                      ".UTF-8 (or, on the command line, with --date-locale " + best + ")."};
+                  what + ": run with LC_TIME=" + best + ".UTF-8 (or, on the command line, with --date-locale " +
+                      best + ")."};
 }
 
 std::size_t countNotesBelow(const fs::path& folder) {

@@ -258,7 +258,7 @@ inline std::vector<ExpectedNotice> writeExportWithEveryNotice(const fs::path& no
         {"skipped-files", "", "Skipped 1 picture and 1 CSV file at the top level"},
         {"skipped-links", "", "Skipped 1 symbolic link at the top level"},
         {"empty-sub-folders", "", "The sub-folder “Recipes” holds no notes"},
-        {"date-locale", "", "The 2 dates above that aren’t dates in de_DE all read as en_US dates: run with LC_TIME=en_US.UTF-8"},
+        {"date-locale", "", "The 2 dates above that aren’t dates in de_DE all read as dates in en_US: run with LC_TIME=en_US.UTF-8"},
     };
 }
 
