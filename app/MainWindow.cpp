@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -14,6 +15,7 @@
 #include "NIConfig.hpp"
 #include "app/FileViewer.hpp"
 #include "app/NIDragView.hpp"
+#include "app/NoticesDialog.hpp"
 #include "conversion/AppDelegate.hpp"
 #include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
@@ -65,6 +67,25 @@ MainWindow::MainWindow(QWidget* parent)
     ui_->statusLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
     connect(ui_->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
     connect(ui_->actionAbout, &QAction::triggered, this, &MainWindow::showAbout);
+
+    // "12 notes · 3 need a look" and the way to the details, under the status label.
+    noticesLine_ = new QWidget(ui_->dragView);
+    noticesLine_->setObjectName(QStringLiteral("noticesLine"));
+    auto* noticesLayout = new QHBoxLayout(noticesLine_);
+    noticesLayout->setContentsMargins(0, 0, 0, 0);
+    noticesLabel_ = new QLabel(noticesLine_);
+    noticesLabel_->setObjectName(QStringLiteral("noticesLabel"));
+    noticesLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    noticesLabel_->setStyleSheet(QStringLiteral("color: #8a5a00;"));
+    detailsButton_ = new QPushButton(tr("Details…"), noticesLine_);
+    detailsButton_->setObjectName(QStringLiteral("detailsButton"));
+    detailsButton_->setToolTip(tr("List what the conversion left out or changed."));
+    noticesLayout->addStretch();
+    noticesLayout->addWidget(noticesLabel_);
+    noticesLayout->addWidget(detailsButton_);
+    noticesLayout->addStretch();
+    ui_->dragViewLayout->insertWidget(ui_->dragViewLayout->indexOf(ui_->statusLabel) + 1, noticesLine_);
+    connect(detailsButton_, &QPushButton::clicked, this, &MainWindow::showNoticesDialog);
     pendingExportChanged(false);
 }
 
@@ -133,6 +154,30 @@ void MainWindow::setStatusText(const std::string& text) {
 void MainWindow::pendingExportChanged(bool pending) {
     ui_->actionSaveFiles->setEnabled(pending);
     ui_->saveButton->setVisible(pending);
+    updateNoticesLine(pending);
+}
+
+void MainWindow::updateNoticesLine(bool pending) {
+    const ConversionSummary* summary = pending && appDelegate_ != nullptr ? &appDelegate_->lastConversionSummary() : nullptr;
+    if (summary == nullptr || summary->notices.empty()) {
+        noticesLine_->hide();
+        return;
+    }
+    const auto count = [](std::size_t n, const QString& one, const QString& many) {
+        return (n == 1 ? one : many).arg(n);
+    };
+    noticesLabel_->setText(count(summary->notes, tr("%1 note"), tr("%1 notes")) + QStringLiteral(" · ") +
+                           count(summary->notices.size(), tr("%1 needs a look"), tr("%1 need a look")));
+    noticesLine_->show();
+}
+
+void MainWindow::showNoticesDialog() {
+    if (appDelegate_ == nullptr) return;
+    auto* dialog = new NoticesDialog(appDelegate_->lastConversionSummary(), this);
+    dialog->setObjectName(QStringLiteral("noticesDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->open();
 }
 
 int MainWindow::runAlert(const Alert& alert) {

@@ -12,7 +12,9 @@
 #include "conversion/NIDragViewDelegate.hpp"
 #include "conversion/UserInterface.hpp"
 
+class QLabel;
 class QProgressDialog;
+class QPushButton;
 
 namespace Ui {
 class MainWindow;
@@ -59,6 +61,10 @@ private:
     void showAbout();
     // Runs work with input turned away and a progress dialog once it takes a while.
     void runBusy(const std::function<void()>& work);
+    // Shows the line under the status label when the pending export's conversion
+    // left anything out or changed it; hides it otherwise.
+    void updateNoticesLine(bool pending);
+    void showNoticesDialog();
 
     std::unique_ptr<Ui::MainWindow> ui_;
     AppDelegate* appDelegate_ = nullptr;
@@ -67,6 +73,9 @@ private:
     QPointer<QProgressDialog> progress_;
     qint64 progressDelay_;
     qint64 lastProgressUpdate_ = 0;
+    QWidget* noticesLine_ = nullptr;
+    QLabel* noticesLabel_ = nullptr;
+    QPushButton* detailsButton_ = nullptr;
 };
 
 }  // namespace ni

@@ -12,11 +12,14 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "NIConfig.hpp"
 #include "conversion/AppDelegate.hpp"
 #include "conversion/FolderConversion.hpp"
 #include "platform/Cancellation.hpp"
+#include "conversion/NoteFile.hpp"
+#include "conversion/Report.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
 #include "conversion/UserInterface.hpp"
@@ -28,7 +31,7 @@ namespace {
 
 constexpr const char* kProgram = "notara2inkvale-cli";
 
-enum ExitStatus { kConverted = 0, kFailed = 1, kUsage = 2, kNothingToConvert = 3 };
+enum ExitStatus { kConverted = 0, kFailed = 1, kUsage = 2, kNothingToConvert = 3, kStrictNotices = 4 };
 
 void printUsage(std::ostream& out) {
     out << "Usage: " << kProgram << " [OPTION]... EXPORT_FOLDER\n"
@@ -38,22 +41,28 @@ void printUsage(std::ostream& out) {
         << "                     DIR is created when missing\n"
         << "  -n, --dry-run      read every note and list the sheets that would be written;\n"
         << "                     write nothing\n"
-        << "  -q, --quiet        no progress and no summary (errors are still printed)\n"
+        << "  -q, --quiet        no progress and no summary (errors and warnings are still printed)\n"
+        << "      --report FILE  write a JSON report of the run to FILE (\"-\": standard output)\n"
+        << "      --strict       fail when anything was left out or changed; move nothing\n"
+        << "      --date-locale LOCALE\n"
+        << "                     read Created and Modified dates in this locale (e.g. en_US)\n"
+        << "                     instead of LC_ALL, LC_TIME or LANG\n"
         << "  -h, --help         show this help and exit\n"
         << "  -V, --version      show the version and exit\n\n"
-        << "The moved folder's path is printed on standard output; progress and the summary\n"
-        << "go to standard error.\n\n"
+        << "The moved folder's path is printed on standard output; progress, warnings about\n"
+        << "what was left out or changed, and the summary go to standard error.\n\n"
         << "Exit status: 0 converted, 1 a note or folder couldn't be read or written,\n"
-        << "2 wrong usage, 3 nothing to convert.\n";
+        << "2 wrong usage, 3 nothing to convert, 4 warnings with --strict.\n";
 }
 
 // The command line's side of the window: alerts and errors on stderr, the
 // folder panel answered with the output folder, the file viewer with stdout.
 class CommandLineInterface : public ni::UserInterface {
 public:
-    CommandLineInterface(fs::path outputFolder, bool quiet)
+    CommandLineInterface(fs::path outputFolder, bool quiet, bool printsMovedPath)
         : outputFolder_(std::move(outputFolder)),
           quiet_(quiet),
+          printsMovedPath_(printsMovedPath),
           showProgress_(!quiet && ::isatty(STDERR_FILENO)) {}
 
     bool hasWindow() const override { return false; }
@@ -73,7 +82,7 @@ public:
     }
     void revealInFileViewer(const fs::path& url) override {
         movedTo_ = url;
-        std::cout << url.native() << "\n" << std::flush;
+        if (printsMovedPath_) std::cout << url.native() << "\n" << std::flush;
     }
     void conversionProgress(ni::ConversionPhase phase, std::size_t done, std::size_t total) override {
         if (!showProgress_) return;
@@ -94,6 +103,7 @@ public:
 private:
     fs::path outputFolder_;
     bool quiet_;
+    bool printsMovedPath_;
     bool showProgress_;
     bool progressLineOpen_ = false;
     std::optional<fs::path> movedTo_;
@@ -110,8 +120,38 @@ void printSummary(const ni::ConversionSummary& summary, const std::string& where
               << (dryRun ? "" : " into “" + where + "”") << ".";
     if (summary.skippedLinks > 0)
         std::cerr << " Skipped " << plural(summary.skippedLinks, "symbolic link", "symbolic links") << ".";
+    if (!summary.notices.empty()) std::cerr << " " << plural(summary.notices.size(), "warning", "warnings") << ".";
     std::cerr << "\n";
 }
+
+// One line per notice, in the order of the walk.
+void printNotices(const std::vector<ni::Notice>& notices) {
+    for (const ni::Notice& notice : notices) {
+        std::cerr << kProgram << ": warning: ";
+        if (!notice.path.empty()) std::cerr << "“" << ni::displayPath(notice.path) << "”: ";
+        std::cerr << notice.message << "\n";
+    }
+}
+
+// Where --report goes: nothing for no report, "-" for standard output.
+struct ReportRequest {
+    std::optional<fs::path> file;
+    bool dryRun = false;
+
+    // Writes the report of summary; false after printing why it couldn't.
+    bool write(const ni::ConversionSummary& summary, const std::optional<fs::path>& destination) const {
+        if (!file) return true;
+        const std::string text = ni::conversionReport(summary, destination, dryRun);
+        if (*file == "-") {
+            std::cout << text << std::flush;
+            return true;
+        }
+        ni::Error error;
+        if (ni::writeReportToURL(text, *file, &error)) return true;
+        std::cerr << kProgram << ": " << error.message() << "\n";
+        return false;
+    }
+};
 
 void printSheet(const ni::FolderScan& scan, const ni::PlannedSheet& sheet, const std::string& indent) {
     std::cout << indent << sheet.packageName << "\n";
@@ -127,9 +167,9 @@ void printSheet(const ni::FolderScan& scan, const ni::PlannedSheet& sheet, const
     ni::dieOfSignal(signalNumber != 0 ? signalNumber : SIGTERM);
 }
 
-int dryRun(const fs::path& folder, CommandLineInterface& ui) {
+int dryRun(const fs::path& folder, CommandLineInterface& ui, const ReportRequest& report, bool strict) {
     ni::Error error;
-    const auto scan = ni::scanFolderAtURL(folder, &error, &ui);
+    const auto scan = ni::scanFolderAtURL(folder, &error, &ui, report.file.has_value());
     ui.endProgressLine();
     if (ni::cancellationRequested()) stopForSignal();
     if (!scan) {
@@ -140,17 +180,22 @@ int dryRun(const fs::path& folder, CommandLineInterface& ui) {
         ui.runAlert(ni::noFilesFoundAlert(folder));
         return kNothingToConvert;
     }
-    std::cout << ni::kExportFolderName << "/\n";
-    // Each group with its sheets, then the export folder's own sheets, as written.
-    std::vector<std::vector<const ni::PlannedSheet*>> byFolder(scan->groups.size() + 1);
-    for (const ni::PlannedSheet& sheet : scan->sheets) byFolder[sheet.folder].push_back(&sheet);
-    for (std::size_t g = 0; g < scan->groups.size(); ++g) {
-        std::cout << "    " << scan->groups[g] << "/\n";
-        for (const ni::PlannedSheet* sheet : byFolder[g + 1]) printSheet(*scan, *sheet, "        ");
+    // A report on standard output takes the tree's place there.
+    if (report.file != "-") {
+        std::cout << ni::kExportFolderName << "/\n";
+        // Each group with its sheets, then the export folder's own sheets, as written.
+        std::vector<std::vector<const ni::PlannedSheet*>> byFolder(scan->groups.size() + 1);
+        for (const ni::PlannedSheet& sheet : scan->sheets) byFolder[sheet.folder].push_back(&sheet);
+        for (std::size_t g = 0; g < scan->groups.size(); ++g) {
+            std::cout << "    " << scan->groups[g] << "/\n";
+            for (const ni::PlannedSheet* sheet : byFolder[g + 1]) printSheet(*scan, *sheet, "        ");
+        }
+        for (const ni::PlannedSheet* sheet : byFolder[0]) printSheet(*scan, *sheet, "    ");
     }
-    for (const ni::PlannedSheet* sheet : byFolder[0]) printSheet(*scan, *sheet, "    ");
+    printNotices(scan->summary.notices);
     if (!ui.quiet()) printSummary(scan->summary, "", true);
-    return kConverted;
+    if (!report.write(scan->summary, std::nullopt)) return kFailed;
+    return strict && !scan->summary.notices.empty() ? kStrictNotices : kConverted;
 }
 
 // Standard output is checked once everything is written to it, as a full
@@ -180,10 +225,15 @@ int run(int argc, char* argv[]) {
     fs::path output = ".";
     bool quiet = false;
     bool dry = false;
+    bool strict = false;
+    ReportRequest report;
+    enum LongOnly { kReport = 256, kStrict, kDateLocale };
     static const option options[] = {
-        {"output", required_argument, nullptr, 'o'}, {"dry-run", no_argument, nullptr, 'n'},
-        {"quiet", no_argument, nullptr, 'q'},        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
+        {"output", required_argument, nullptr, 'o'},       {"dry-run", no_argument, nullptr, 'n'},
+        {"quiet", no_argument, nullptr, 'q'},              {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},            {"report", required_argument, nullptr, kReport},
+        {"strict", no_argument, nullptr, kStrict},         {"date-locale", required_argument, nullptr, kDateLocale},
+        {nullptr, 0, nullptr, 0}};
     int option = 0;
     while ((option = ::getopt_long(argc, argv, "o:nqhV", options, nullptr)) != -1) {
         switch (option) {
@@ -196,6 +246,21 @@ int run(int argc, char* argv[]) {
             case 'q':
                 quiet = true;
                 break;
+            case kReport:
+                report.file = optarg;
+                break;
+            case kStrict:
+                strict = true;
+                break;
+            case kDateLocale:
+                // An explicit choice wins over the environment, for dates only.
+                if (const auto locale = ni::knownDateLocale(optarg)) {
+                    ni::setDateLocaleOverride(*locale);
+                    break;
+                }
+                std::cerr << kProgram << ": unknown date locale “" << optarg << "”\n"
+                          << "Try '" << kProgram << " --help' for more information.\n";
+                return kUsage;
             case 'h':
                 printUsage(std::cout);
                 return kConverted;
@@ -214,6 +279,11 @@ int run(int argc, char* argv[]) {
         return kUsage;
     }
     const fs::path folder = argv[optind];
+    if (report.file && *report.file != "-" && ni::isInsideFolder(*report.file, folder)) {
+        std::cerr << kProgram << ": the report can’t go inside the export folder, which is only ever read\n";
+        return kUsage;
+    }
+    report.dryRun = dry;
     std::error_code ec;
     fs::path absoluteOutput = fs::absolute(output, ec).lexically_normal();
     if (ec) absoluteOutput = output;
@@ -221,15 +291,16 @@ int run(int argc, char* argv[]) {
         absoluteOutput = absoluteOutput.parent_path();
     // Runs killed earlier (or cut by a power loss) left their temporary folders.
     ni::removeAbandonedTemporaryDirectories();
-    CommandLineInterface ui(absoluteOutput, quiet);
+    CommandLineInterface ui(absoluteOutput, quiet, report.file != "-");
     // A destination that can't take the export fails the run before any note is read.
     if (ni::Error error; !ni::checkExportDestination(absoluteOutput, &error)) {
         ui.presentError(error);
         return kFailed;
     }
-    if (dry) return dryRun(folder, ui);
+    if (dry) return dryRun(folder, ui, report, strict);
 
     ni::AppDelegate controller(&ui);
+    controller.setRecordsSheets(report.file.has_value());
     const ni::ConversionOutcome outcome = controller.runFolderConversionAtURL(folder);
     ui.endProgressLine();
     if (ni::cancellationRequested()) {
@@ -238,6 +309,14 @@ int run(int argc, char* argv[]) {
     }
     if (outcome == ni::ConversionOutcome::NothingToConvert) return kNothingToConvert;
     if (outcome == ni::ConversionOutcome::Failed) return kFailed;
+    const ni::ConversionSummary& summary = controller.lastConversionSummary();
+    printNotices(summary.notices);
+    if (strict && !summary.notices.empty()) {
+        std::cerr << kProgram << ": nothing was moved: " << plural(summary.notices.size(), "warning", "warnings")
+                  << " with --strict\n";
+        controller.applicationWillTerminate();
+        return report.write(summary, std::nullopt) ? kStrictNotices : kFailed;
+    }
 
     ni::Error error;
     if (!ni::createDirectoryAtURL(output, &error)) {
@@ -250,8 +329,8 @@ int run(int argc, char* argv[]) {
     controller.applicationWillTerminate();
     if (ni::cancellationRequested()) stopForSignal();
     if (!ui.movedTo()) return kFailed;
-    if (!quiet) printSummary(controller.lastConversionSummary(), ni::displayPath(*ui.movedTo()), false);
-    return kConverted;
+    if (!quiet) printSummary(summary, ni::displayPath(*ui.movedTo()), false);
+    return report.write(summary, ui.movedTo()) ? kConverted : kFailed;
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "conversion/NIDragViewDelegate.hpp"
+#include "conversion/Notice.hpp"
 
 namespace ni {
 
@@ -23,6 +25,11 @@ struct ConversionSummary {
     std::size_t pictures = 0;
     std::size_t subFolders = 0;
     std::size_t skippedLinks = 0;
+
+    std::filesystem::path source;     // the export folder
+    std::string dateLocale;           // the ICU locale dates were read in
+    std::vector<Notice> notices;      // in the order of the walk
+    std::vector<SheetRecord> sheets;  // in the order of the walk; kept only when asked for
 };
 
 // Cancelled: the user or a signal stopped it; nothing of it is left and nothing is shown.
@@ -63,6 +70,8 @@ public:
     // untouched after the "No files found" alert.
     bool convertFolderAtURL(const std::filesystem::path& folderURL, Error* error);
     const ConversionSummary& lastConversionSummary() const noexcept { return summary_; }
+    // Whether conversions keep a record of every sheet in their summary, for reports.
+    void setRecordsSheets(bool records) noexcept { recordsSheets_ = records; }
 
     // Removes a pending export (and its emptied temporary folder) at quit.
     void applicationWillTerminate();
@@ -71,6 +80,7 @@ private:
     UserInterface* userInterface_;
     std::optional<std::filesystem::path> exportURL_;
     ConversionSummary summary_;
+    bool recordsSheets_ = true;
 };
 
 }  // namespace ni

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "conversion/NoteFile.hpp"
+#include "conversion/Notice.hpp"
 #include "conversion/PackageNames.hpp"
 #include "conversion/SheetContent.hpp"
 #include "conversion/SheetPackage.hpp"
@@ -78,10 +79,6 @@ std::optional<std::vector<Entry>> listFolder(const fs::path& url, Error* error) 
     return entries;
 }
 
-bool isNoteName(const std::string& name) {
-    static const std::vector<std::string> plainText = {std::string(kUTTypePlainText)};
-    return pathExtensionConformsToTypes(pathExtension(name), plainText);
-}
 
 // Calls work(i, error) for every i below total, on every core. The calling
 // thread takes part and alone reports progress, a few hundred times at most
@@ -158,7 +155,13 @@ std::shared_ptr<const SheetTemplate> loadSheetTemplate(Error* error) {
 
 }  // namespace
 
-std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* error, UserInterface* progress) {
+bool isNoteName(const std::string& name) {
+    static const std::vector<std::string> plainText = {std::string(kUTTypePlainText)};
+    return pathExtensionConformsToTypes(pathExtension(name), plainText);
+}
+
+std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* error, UserInterface* progress,
+                                          bool recordSheets) {
     struct stat st {};
     if (::stat(folderURL.c_str(), &st) != 0) {
         const int saved = errno;
@@ -178,46 +181,99 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     scan.sheetTemplate = loadSheetTemplate(error);
     if (!scan.sheetTemplate) return std::nullopt;
 
+    // Notices of the listing, each after the notes listed before it, so that
+    // they keep the order of the walk once the notes' own are added.
+    std::vector<std::pair<std::size_t, Notice>> listingNotices;
+    const auto addListingNotices = [&](std::vector<Notice> notices) {
+        for (Notice& notice : notices) listingNotices.emplace_back(scan.sheets.size(), std::move(notice));
+    };
+    SkippedEntries skippedAtTop;
+    std::vector<std::string> groupsWithoutNotes;
+
     // The walk: entries in name order, a sub-folder's notes where the sub-folder comes.
     for (const Entry& entry : *entries) {
         if (entry.kind == EntryKind::SymbolicLink) {
             ++scan.summary.skippedLinks;  // never followed out of the export
+            ++skippedAtTop.links;
         } else if (entry.kind == EntryKind::Directory) {
             scan.groups.push_back(entry.name);
             const auto folder = static_cast<std::uint32_t>(scan.groups.size());
-            const auto children = listFolder(folderURL / entry.name, error);
+            const fs::path url = folderURL / entry.name;
+            const auto children = listFolder(url, error);
             if (!children) return std::nullopt;
+            const std::size_t notesBefore = scan.sheets.size();
+            SkippedEntries skipped;
+            std::vector<Notice> notices;
             for (const Entry& child : *children) {
                 if (child.kind == EntryKind::SymbolicLink) {
                     ++scan.summary.skippedLinks;
-                } else if (child.kind != EntryKind::Directory && isNoteName(child.name)) {
+                    ++skipped.links;
+                } else if (child.kind == EntryKind::Directory) {
+                    appendTooDeepNotice(entry.name + "/" + child.name, countNotesBelow(url / child.name), notices);
+                } else if (isNoteName(child.name)) {
                     PlannedSheet& sheet = scan.sheets.emplace_back();
                     sheet.folder = folder;
                     sheet.noteName = child.name;
+                } else if (entry.name != "Pictures") {  // a picture in a Pictures folder is where it belongs
+                    skipped.addFile(child.name);
                 }
             }
+            appendSkippedNotices(entry.name, skipped, notices);
+            addListingNotices(std::move(notices));
+            if (scan.sheets.size() == notesBefore) groupsWithoutNotes.push_back(entry.name);
         } else if (isNoteName(entry.name)) {
             scan.sheets.emplace_back().noteName = entry.name;
+        } else {
+            skippedAtTop.addFile(entry.name);
         }
     }
+    std::vector<Notice> closing;
+    appendSkippedNotices("", skippedAtTop, closing);
+    if (!scan.groups.empty() && groupsWithoutNotes.size() == scan.groups.size())
+        appendEmptySubFoldersNotice(groupsWithoutNotes, closing);
+    addListingNotices(std::move(closing));
+
+    // What the first reading found for the notices and the report; facts only
+    // for the notes that give a notice, so memory stays with the names.
+    struct FirstReading {
+        std::unique_ptr<NoteFacts> facts;
+        std::size_t tags = 0;
+    };
+    std::vector<FirstReading> readings(scan.sheets.size());
 
     // Every note is read and checked before anything is written; only what
     // the writing can't find again is kept.
     struct Stateless {};
     const bool read = forEachInParallel<Stateless>(
         scan.sheets.size(), ConversionPhase::ReadingNotes, progress, folderURL, error,
-        [&scan](std::size_t i, Error* noteError, Stateless&) {
+        [&scan, &readings](std::size_t i, Error* noteError, Stateless&) {
             PlannedSheet& sheet = scan.sheets[i];
             const fs::path noteFolder = scan.noteFolder(sheet);
             const auto note = readNoteAtURL(noteFolder / sheet.noteName, noteError);
             if (!note) return false;
             sheet.creationDate = note->creationDate;
             sheet.modificationDate = note->modificationDate;
+            NoteFacts facts;
             if (note->pictureURL) {
                 sheet.picturePath = note->pictureURL->lexically_relative(noteFolder).native();
                 sheet.pictureIdentifier = newUniqueIdentifier();
                 sheet.mediaName = mediaNameForPicture(note->pictureURL->native(), sheet.pictureIdentifier);
+                const std::string wanted = note->pictureURL->filename().native();
+                if (!sheet.mediaName.starts_with(lastPathComponentDeletingPathExtension(wanted) + ".")) {
+                    facts.mediaNameWanted = wanted;  // its stem was cut to fit the name limit
+                    facts.mediaName = sheet.mediaName;
+                }
             }
+            facts.pictureProblem = note->pictureProblem;
+            facts.pictureValue = utf8FromUTF16(note->pictureValue);
+            if (note->unreadCreated) facts.unreadCreated = utf8FromUTF16(*note->unreadCreated);
+            if (note->unreadModified) facts.unreadModified = utf8FromUTF16(*note->unreadModified);
+            facts.charactersLeftOut = charactersXMLCantHold(*note);
+            facts.tags = note->tagCount();
+            readings[i].tags = facts.tags;
+            if (facts.pictureProblem != PictureProblem::None || facts.unreadCreated || facts.unreadModified ||
+                facts.charactersLeftOut > 0 || !facts.mediaName.empty())
+                readings[i].facts = std::make_unique<NoteFacts>(std::move(facts));
             return true;
         });
     if (!read) return std::nullopt;
@@ -227,13 +283,44 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     // are taken before any top-level sheet is named.
     std::vector<PackageNames> names(scan.groups.size() + 1);
     for (const std::string& group : scan.groups) names[0].take(group);
-    for (PlannedSheet& sheet : scan.sheets) {
-        sheet.packageName = names[sheet.folder].assign(lastPathComponentDeletingPathExtension(sheet.noteName) +
-                                                       ".inkvale");
+    const std::string dateLocale = dateLocaleName();
+    std::vector<Notice>& notices = scan.summary.notices;
+    std::vector<std::string> unreadDates;
+    auto listed = listingNotices.begin();
+    for (std::size_t i = 0; i < scan.sheets.size(); ++i) {
+        for (; listed != listingNotices.end() && listed->first <= i; ++listed)
+            notices.push_back(std::move(listed->second));
+        PlannedSheet& sheet = scan.sheets[i];
+        // Paths from the export folder, for notices and the report.
+        const std::string folderPrefix = sheet.folder == 0 ? std::string() : scan.groups[sheet.folder - 1] + "/";
+        const std::string notePath = folderPrefix + sheet.noteName;
+        const std::string wanted = lastPathComponentDeletingPathExtension(sheet.noteName) + ".inkvale";
+        NameChange change;
+        sheet.packageName = names[sheet.folder].assign(wanted, &change);
+        appendRenameNotice(notePath, wanted, sheet.packageName, change, notices);
+        if (const auto& facts = readings[i].facts) {
+            appendNoteNotices(notePath, *facts, dateLocale, notices);
+            for (const auto& value : {facts->unreadCreated, facts->unreadModified})
+                if (value) unreadDates.push_back(*value);
+        }
+        if (recordSheets) {
+            SheetRecord& record = scan.summary.sheets.emplace_back();
+            record.note = notePath;
+            record.package = folderPrefix + sheet.packageName;
+            if (!sheet.picturePath.empty()) record.picture = folderPrefix + sheet.picturePath;
+            record.tags = readings[i].tags;
+            record.created = sheet.creationDate;
+            record.modified = sheet.modificationDate;
+        }
+        readings[i] = FirstReading();  // its memory goes to the next notes
         scan.summary.pictures += !sheet.picturePath.empty();
     }
+    for (; listed != listingNotices.end(); ++listed) notices.push_back(std::move(listed->second));
+    if (auto hint = dateLocaleHint(unreadDates, dateLocale)) notices.push_back(std::move(*hint));
     scan.summary.notes = scan.sheets.size();
     scan.summary.subFolders = scan.groups.size();
+    scan.summary.source = folderURL;
+    scan.summary.dateLocale = dateLocale;
     return scan;
 }
 
@@ -311,7 +398,7 @@ Alert noFilesFoundAlert(const fs::path& folderURL) {
 }
 
 bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
-    auto scan = scanFolderAtURL(folderURL, error, userInterface_);
+    auto scan = scanFolderAtURL(folderURL, error, userInterface_, recordsSheets_);
     if (!scan) return false;
     if (scan->empty()) {
         if (userInterface_ != nullptr) userInterface_->runAlert(noFilesFoundAlert(folderURL));
@@ -325,7 +412,7 @@ bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
         removeUniqueTemporaryDirectory(*temporaryDirectory, nullptr);
         return false;
     }
-    summary_ = scan->summary;
+    summary_ = std::move(scan->summary);
     setExportURL(exportURL);
     return true;
 }

@@ -48,11 +48,15 @@ struct FolderScan {
 };
 
 // Reads and checks every note of the folder and of its sub-folders and names
-// their packages (colliding names made unique). Nothing, with the error set,
-// when a folder can't be listed, a note can't be read or the sheet template is
-// missing. progress may be null.
+// their packages (colliding names made unique), and notes in the summary what
+// was left out or changed (and, with recordSheets, a record of every sheet).
+// Nothing, with the error set, when a folder can't be listed, a note can't be
+// read or the sheet template is missing. progress may be null.
 std::optional<FolderScan> scanFolderAtURL(const std::filesystem::path& folderURL, Error* error,
-                                          UserInterface* progress = nullptr);
+                                          UserInterface* progress = nullptr, bool recordSheets = false);
+
+// Whether a file of this name is a note: a plain-text extension, any letter case.
+bool isNoteName(const std::string& name);
 
 // The alert for a folder that holds nothing to convert, naming the folder.
 Alert noFilesFoundAlert(const std::filesystem::path& folderURL);

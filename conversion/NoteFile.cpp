@@ -92,41 +92,49 @@ std::vector<std::u16string> splitTags(std::u16string_view value) {
 // The picture named by value inside the note's "Pictures" folder, when it is a
 // regular file reached through real folders. An absolute value, a ".."
 // component or a symbolic link on the way gives no picture: a crafted export
-// must not pull files from elsewhere into a sheet.
-std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_view value) {
-    if (value.empty() || value.front() == u'/' || value.find(u'\0') != std::u16string_view::npos)
+// must not pull files from elsewhere into a sheet. problem says why there is none.
+std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_view value,
+                                        PictureProblem& problem) {
+    const auto none = [&problem](PictureProblem why) {
+        problem = why;
         return std::nullopt;
+    };
+    if (value.empty()) return none(PictureProblem::Empty);
+    if (value.front() == u'/') return none(PictureProblem::OutsidePictures);
+    if (value.find(u'\0') != std::u16string_view::npos) return none(PictureProblem::Missing);
     const fs::path relative(utf8FromUTF16(value));
     fs::path location = noteURL.parent_path() / "Pictures";
     struct stat st {};
-    if (::lstat(location.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    if (::lstat(location.c_str(), &st) != 0) return none(PictureProblem::Missing);
+    if (S_ISLNK(st.st_mode)) return none(PictureProblem::SymbolicLink);
+    if (!S_ISDIR(st.st_mode)) return none(PictureProblem::Missing);
     std::vector<fs::path> components(relative.begin(), relative.end());
     while (!components.empty() && components.back().empty()) components.pop_back();  // "a.jpg/"
-    if (components.empty()) return std::nullopt;
+    if (components.empty()) return none(PictureProblem::Empty);
+    for (const fs::path& component : components) {
+        if (component == "..") return none(PictureProblem::OutsidePictures);
+    }
     for (std::size_t i = 0; i < components.size(); ++i) {
         const fs::path& component = components[i];
-        if (component == "..") return std::nullopt;
         if (component.empty() || component == ".") continue;
         location /= component;
-        if (::lstat(location.c_str(), &st) != 0) return std::nullopt;
+        if (::lstat(location.c_str(), &st) != 0) return none(PictureProblem::Missing);
+        if (S_ISLNK(st.st_mode)) return none(PictureProblem::SymbolicLink);
         const bool last = i + 1 == components.size();
-        if (last ? !S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) return std::nullopt;
+        if (last && !S_ISREG(st.st_mode)) return none(PictureProblem::NotRegularFile);
+        if (!last && !S_ISDIR(st.st_mode)) return none(PictureProblem::Missing);
     }
     return location;
 }
 
-// The user's locale for dates: LC_ALL, else LC_TIME, else LANG; C and POSIX
-// read as the POSIX variant of English.
-std::string dateLocaleName() {
-    const char* chosen = nullptr;
-    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
-        const char* value = std::getenv(variable);
-        if (value != nullptr && *value != '\0') {
-            chosen = value;
-            break;
-        }
-    }
-    std::string name = chosen != nullptr ? chosen : "";
+std::optional<std::string>& dateLocaleOverride() {
+    static std::optional<std::string> name;
+    return name;
+}
+
+// "de_DE.UTF-8" and "de_DE@euro" name the ICU locale "de_DE"; C and POSIX the
+// POSIX variant of English.
+std::string icuLocaleName(std::string name) {
     name = name.substr(0, name.find_first_of(".@"));
     if (name.empty() || name == "C" || name == "POSIX") return "en_US_POSIX";
     return name;
@@ -244,9 +252,8 @@ struct DateParser {
 };
 
 // One parser per thread, made again only when the locale or time zone changes.
-icu::SimpleDateFormat* dateParser() {
+icu::SimpleDateFormat* dateParser(const std::string& locale) {
     thread_local DateParser parser;
-    const std::string locale = dateLocaleName();
     const std::optional<std::string> zone = timeZoneName();
     const std::string key = locale + "|" + (zone ? "=" + *zone : std::string());
     if (parser.format && parser.key == key) return parser.format.get();
@@ -300,9 +307,20 @@ NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts par
 
     if (tags) note.tagNames = splitTags(valueAt(text, *tags, 6));
     if (parts == NoteParts::TextOnly) return note;
-    if (picture) note.pictureURL = pictureLocation(url, valueAt(text, *picture, 9));
-    if (modified) note.modificationDate = dateFromString(valueAt(text, *modified, 10));
-    if (created) note.creationDate = dateFromString(valueAt(text, *created, 9));
+    if (picture) {
+        const std::u16string_view value = valueAt(text, *picture, 9);
+        note.pictureURL = pictureLocation(url, value, note.pictureProblem);
+        if (!note.pictureURL) note.pictureValue = value;
+    }
+    // A value that isn't a date is kept for the run's notices: it is cut from the body either way.
+    const auto readDate = [&text](std::size_t position, std::size_t keyLength, std::optional<Date>& date,
+                                  std::optional<std::u16string>& unread) {
+        const std::u16string_view value = valueAt(text, position, keyLength);
+        date = dateFromString(value);
+        if (!date) unread = std::u16string(value);
+    };
+    if (modified) readDate(*modified, 10, note.modificationDate, note.unreadModified);
+    if (created) readDate(*created, 9, note.creationDate, note.unreadCreated);
     return note;
 }
 
@@ -364,8 +382,34 @@ std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts
     return noteFromText(*text, url, parts);
 }
 
-std::optional<Date> dateFromString(std::u16string_view string) {
-    icu::SimpleDateFormat* parser = dateParser();
+std::string dateLocaleName() {
+    if (const auto& chosen = dateLocaleOverride()) return *chosen;
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') return icuLocaleName(value);
+    }
+    return icuLocaleName("");
+}
+
+void setDateLocaleOverride(std::optional<std::string> localeName) {
+    dateLocaleOverride() = std::move(localeName);
+}
+
+std::optional<std::string> knownDateLocale(const std::string& name) {
+    const std::string wanted = icuLocaleName(name);
+    if (wanted == "en_US_POSIX") return wanted;
+    int32_t count = 0;
+    const icu::Locale* locales = icu::DateFormat::getAvailableLocales(count);
+    for (int32_t i = 0; i < count; ++i) {
+        if (wanted == locales[i].getName()) return wanted;
+    }
+    return std::nullopt;
+}
+
+std::optional<Date> dateFromString(std::u16string_view string) { return dateFromString(string, dateLocaleName()); }
+
+std::optional<Date> dateFromString(std::u16string_view string, const std::string& localeName) {
+    icu::SimpleDateFormat* parser = dateParser(localeName);
     if (parser == nullptr || string.empty()) return std::nullopt;
     icu::UnicodeString text(string.data(), static_cast<int32_t>(string.size()));
     unifySpaces(text);

@@ -12,6 +12,9 @@ namespace ni {
 
 class Error;
 
+// Why a Picture value gave no picture.
+enum class PictureProblem { None, Empty, Missing, NotRegularFile, SymbolicLink, OutsidePictures };
+
 // The parts of one note file.
 struct NINote {
     std::u16string title;  // empty: no title
@@ -20,6 +23,13 @@ struct NINote {
     std::optional<std::filesystem::path> pictureURL;  // a regular file inside the note's "Pictures"
     std::optional<Date> creationDate;
     std::optional<Date> modificationDate;
+
+    // What the note asked for and didn't get, for the run's notices.
+    PictureProblem pictureProblem = PictureProblem::None;  // set when a Picture value gave no picture
+    std::u16string pictureValue;                           // that value
+    std::optional<std::u16string> unreadCreated;           // a Created value that isn't a date
+    std::optional<std::u16string> unreadModified;          // a Modified value that isn't a date
+    std::size_t tagCount() const { return tagNames ? tagNames->size() : 0; }
 };
 
 // How much of a note to resolve: everything, or only its text (title, body and
@@ -31,9 +41,21 @@ enum class NoteParts { All, TextOnly };
 std::optional<NINote> readNoteAtURL(const std::filesystem::path& url, Error* error,
                                     NoteParts parts = NoteParts::All);
 
-// The date a note's Created or Modified value denotes (the user's locale,
+// The date a note's Created or Modified value denotes (the date locale,
 // medium date and short time, in the user's time zone); nothing when it doesn't parse.
 std::optional<Date> dateFromString(std::u16string_view string);
+// The same in the ICU locale named localeName.
+std::optional<Date> dateFromString(std::u16string_view string, const std::string& localeName);
+
+// The ICU locale dates are read in: the override when one is set, else LC_ALL,
+// else LC_TIME, else LANG ("de_DE" of "de_DE.UTF-8"); C and POSIX read as en_US_POSIX.
+std::string dateLocaleName();
+// Makes dates read in localeName (for all threads) until reset with nothing.
+// Set it before a run starts, not during one.
+void setDateLocaleOverride(std::optional<std::string> localeName);
+// A locale name as the environment writes it ("en_US.UTF-8") as ICU knows it
+// ("en_US"); nothing when ICU has no date formats for it.
+std::optional<std::string> knownDateLocale(const std::string& name);
 
 // Splits a note's text into its parts; url is where the note lives (for its
 // picture). Never fails.

@@ -3,6 +3,7 @@
 #include <climits>
 #include <string_view>
 
+#include "conversion/Notice.hpp"
 #include "platform/UTF8.hpp"
 #include "utilities/StringPathUtilities.hpp"
 #include "utilities/URLPathUtilities.hpp"
@@ -18,7 +19,7 @@ constexpr std::size_t kMaximumNameLength = NAME_MAX;
 
 void PackageNames::take(const std::string& name) { keys_.insert(filenameKey(lossyUTF16(name))); }
 
-std::string PackageNames::assign(const std::string& preferred) {
+std::string PackageNames::assign(const std::string& preferred, NameChange* change) {
     const std::string extension = pathExtension(preferred);
     const std::string suffix = extension.empty() ? "" : "." + extension;
     const std::string stem = lastPathComponentDeletingPathExtension(preferred);
@@ -26,9 +27,11 @@ std::string PackageNames::assign(const std::string& preferred) {
     while (true) {
         std::string_view cut = utf8Prefix(stem, stemLimit);
         if (cut.empty()) cut = std::string_view(stem).substr(0, std::min<std::size_t>(stem.size(), 1));
-        std::string chosen = choose(cut.size() == stem.size() ? preferred : std::string(cut) + suffix);
+        const std::string candidate = cut.size() == stem.size() ? preferred : std::string(cut) + suffix;
+        std::string chosen = choose(candidate);
         // Numbering and decomposition lengthen a name; cut the stem in proportion and try again.
         if (chosen.size() <= kMaximumNameLength || cut.size() <= 1) {
+            if (change != nullptr) *change = {chosen != candidate, cut.size() != stem.size()};
             take(chosen);
             return chosen;
         }

@@ -5,6 +5,8 @@
 
 namespace ni {
 
+struct NameChange;
+
 // Keeps the package names of one folder apart: a name that collides with an
 // earlier one (letter case and Unicode composition ignored) gets
 // "Name - 2.inkvale" and so on; any other stays as it is, byte for byte.
@@ -15,7 +17,8 @@ public:
     // Records a name given out elsewhere (a group folder), so no package takes it.
     void take(const std::string& name);
     // The name for a package wanted under preferred, recorded as taken.
-    std::string assign(const std::string& preferred);
+    // change, when given, says whether it was numbered or shortened.
+    std::string assign(const std::string& preferred, NameChange* change = nullptr);
 
 private:
     std::string choose(const std::string& preferred) const;

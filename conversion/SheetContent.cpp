@@ -219,4 +219,25 @@ std::string sheetContent(const SheetTemplate& sheetTemplate, const NINote& note,
     return out;
 }
 
+std::size_t charactersXMLCantHold(const NINote& note) {
+    const auto count = [](std::u16string_view text) {
+        std::size_t left = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            char32_t c = text[i];
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF) {
+                ++i;
+                continue;
+            }
+            left += !allowedInXML(c);
+        }
+        return left;
+    };
+    std::size_t left = count(note.title) + count(note.body);
+    if (note.tagNames) {
+        for (const std::u16string& tag : *note.tagNames) left += count(tag);
+    }
+    return left;
+}
+
 }  // namespace ni

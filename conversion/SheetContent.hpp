@@ -42,4 +42,7 @@ std::string sheetContent(const SheetTemplate& sheetTemplate, const NINote& note,
                          const std::optional<std::string>& pictureIdentifier,
                          std::size_t* leftOut = nullptr);
 
+// How many characters of the note sheetContent leaves out because XML 1.0 can't hold them.
+std::size_t charactersXMLCantHold(const NINote& note);
+
 }  // namespace ni

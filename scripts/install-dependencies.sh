@@ -6,6 +6,7 @@ packages=(
   g++ cmake ninja-build           # compiler and build
   libicu-dev                      # Unicode text, normalisation, word breaks, locale dates
   libpugixml-dev                  # Content.xml
+  nlohmann-json3-dev              # the conversion report (JSON)
   qt6-base-dev                    # the desktop window
   libgtest-dev                    # tests
   libbenchmark-dev                # micro-benchmarks

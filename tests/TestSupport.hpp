@@ -211,6 +211,59 @@ protected:
     }
 };
 
+// One expected notice: its kind's report name, its path and words of its message.
+struct ExpectedNotice {
+    std::string kind, path, words;
+};
+
+// Writes at notes an export that gives a notice of every kind; returns them in
+// the order of the walk, for dates read in de_DE (the notes' dates are en_US).
+inline std::vector<ExpectedNotice> writeExportWithEveryNotice(const fs::path& notes) {
+    const std::string longStem(251, 'x');
+    const std::string longPicture(246, 'p');
+    writeFile(notes / "Control.txt", "Control\nA\x01" "B\x02" "C\n");
+    writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
+    writeFile(notes / "Folder picture.txt", "Folder\n\nPicture: album\n");
+    writeFile(notes / "Link picture.txt", "Link\n\nPicture: link.jpg\n");
+    writeFile(notes / "Long picture.txt", "Long\n\nPicture: " + longPicture + ".jpg\n");
+    writeFile(notes / "Outside.txt", "Outside\n\nPicture: ../Top.txt\n");
+    writeFile(notes / "Pictures" / (longPicture + ".jpg"), "jpg");
+    fs::create_directories(notes / "Pictures" / "album");
+    fs::create_symlink(longPicture + ".jpg", notes / "Pictures" / "link.jpg");
+    writeFile(notes / "Recipes" / "Deeper" / "Too deep.txt", "Deep");
+    writeFile(notes / "Recipes" / "Deeper" / "Even" / "deeper.md", "Deeper");
+    writeFile(notes / "Recipes" / "prices.csv", "a,b");
+    writeFile(notes / "Top.txt", "Top\nbody\n\nPicture: gone.jpg\nCreated: Jan 5, 2024, 3:04 PM\n"
+                                 "Modified: Jan 6, 2024, 10:00 AM\n");
+    writeFile(notes / "a.md", "a");
+    writeFile(notes / "a.txt", "a");
+    writeFile(notes / "photo.png", "png");
+    writeFile(notes / "table.csv", "1,2");
+    writeFile(notes / (longStem + ".txt"), "long");
+    writeFile(notes / ".hidden.png", "hidden entries stay unmentioned");
+    fs::create_directory_symlink("Recipes", notes / "Linked");
+    return {
+        {"characters-left-out", "Control.txt", "Left 2 characters out of Content.xml"},
+        {"picture", "Empty picture.txt", "The Picture line names no file"},
+        {"picture", "Folder picture.txt", "“album” in “Pictures” isn’t a regular file"},
+        {"picture", "Link picture.txt", "“link.jpg” is reached through a symbolic link"},
+        {"renamed", "Long picture.txt", "Renamed the picture “" + longPicture + ".jpg” → “Media/"},
+        {"picture", "Outside.txt", "“../Top.txt” points outside “Pictures”"},
+        {"skipped-links", "Pictures", "Skipped 1 symbolic link in this folder"},
+        {"too-deep", "Recipes/Deeper", "this folder holds 2 notes"},
+        {"skipped-files", "Recipes", "Skipped 1 CSV file in this folder"},
+        {"picture", "Top.txt", "“gone.jpg” isn’t in “Pictures”"},
+        {"date", "Top.txt", "Created “Jan 5, 2024, 3:04 PM” isn’t a date in de_DE"},
+        {"date", "Top.txt", "the package is dated now"},
+        {"renamed", "a.txt", "Renamed “a.inkvale” → “a - 2.inkvale”"},
+        {"renamed", longStem + ".txt", "the name is longer than a file name can be"},
+        {"skipped-files", "", "Skipped 1 picture and 1 CSV file at the top level"},
+        {"skipped-links", "", "Skipped 1 symbolic link at the top level"},
+        {"empty-sub-folders", "", "The sub-folder “Recipes” holds no notes"},
+        {"date-locale", "", "The 2 dates above that aren’t dates in de_DE all read as dates in en_US: run with LC_TIME=en_US.UTF-8"},
+    };
+}
+
 }  // namespace ni::test
 
 #include <functional>
