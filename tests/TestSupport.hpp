@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -103,14 +105,17 @@ private:
 
 inline bool runningAsRoot() { return ::geteuid() == 0; }
 
+// The user an unprivileged child runs as when the tests run as root: "nobody".
+inline constexpr uid_t kUnprivilegedUser = 65534;
+
 // Runs probe in a child process without root's privileges (as "nobody" when
 // the tests run as root, so permission checks apply) and returns its exit
 // status; 255 when privileges couldn't be dropped.
 inline int runUnprivileged(const std::function<int()>& probe) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedUser) != 0 ||
+                                 ::setuid(kUnprivilegedUser) != 0))
             ::_exit(255);
         ::_exit(probe());
     }
@@ -118,7 +123,6 @@ inline int runUnprivileged(const std::function<int()>& probe) {
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 254;
 }
-
 
 using Names = std::vector<std::string>;
 
@@ -147,6 +151,70 @@ inline Names entriesOf(const fs::path& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// A scratch folder an unprivileged child can reach, for the tests that run one.
+// It is made in the system's temporary folder, not under the build tree or
+// TMPDIR: those may sit in a home folder of mode 0700, which "nobody" can't
+// pass through. When the tests run as root it belongs to "nobody", as a
+// user's own folder would. While it lives, TMPDIR points at its "tmp" folder
+// and NI_RESOURCE_DIR at a copy of the bundled resources inside it.
+class SharedScratch {
+public:
+    SharedScratch() {
+        char pattern[] = "/tmp/ni-test.XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+        path_ = pattern;
+        fs::create_directories(tmp());
+        for (const fs::path& each : {path_, tmp()}) {
+            ::chmod(each.c_str(), 0755);
+            if (runningAsRoot() && ::chown(each.c_str(), kUnprivilegedUser, kUnprivilegedUser) != 0)
+                ADD_FAILURE() << "chown " << each;
+        }
+        std::error_code ec;
+        fs::copy(fs::path(NI_BIN_DIR) / "resources", resources(), fs::copy_options::recursive, ec);
+        environment_.emplace(std::initializer_list<std::pair<const char*, const char*>>{
+            {"TMPDIR", tmp().c_str()}, {"NI_RESOURCE_DIR", resources().c_str()}});
+    }
+    ~SharedScratch() {
+        environment_.reset();
+        std::error_code ec;
+        // Tests leave folders without permissions behind.
+        for (auto it = fs::recursive_directory_iterator(path_, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
+        fs::remove_all(path_, ec);
+    }
+    SharedScratch(const SharedScratch&) = delete;
+    SharedScratch& operator=(const SharedScratch&) = delete;
+
+    const fs::path& path() const { return path_; }
+    fs::path tmp() const { return path_ / "tmp"; }
+    fs::path resources() const { return path_ / "resources"; }
+    Names leftInTemporaryArea() const { return entriesOf(tmp() / NI_APP_ID); }
+
+    // Whether an unprivileged child can work here: write in the folder and its
+    // tmp, read the resources. Check it before judging what the product did in
+    // such a child: one that can't get to its files fails for the test's
+    // reasons, not the product's.
+    ::testing::AssertionResult reachedUnprivileged() const {
+        const fs::path sheet = resources() / "Sheet Template.inkvale" / "Content.xml";
+        const int status = runUnprivileged([&] {
+            const int all = R_OK | W_OK | X_OK;
+            return ::access(path_.c_str(), all) == 0 && ::access(tmp().c_str(), all) == 0 &&
+                           ::access(sheet.c_str(), R_OK) == 0
+                       ? 0
+                       : 1;
+        });
+        if (status == 0) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << (status == 255 ? "couldn't drop root's privileges"
+                                 : "an unprivileged child can't work in " + path_.native());
+    }
+
+private:
+    fs::path path_;
+    std::optional<ScopedEnvironment> environment_;
+};
 
 // A scratch test that runs programs and checks what a run leaves behind.
 class ProcessTest : public ScratchTest {

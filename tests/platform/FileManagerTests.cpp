@@ -144,15 +144,16 @@ TEST_F(FileMoveTest, CrossFileSystemMoveOntoARealTmpfsAndCleanUpWhenItIsFull) {
 }
 
 TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {
-    const fs::path tree = root() / "tree";
+    const test::SharedScratch shared;
+    const fs::path tree = shared.path() / "tree";
     test::writeFile(tree / "locked" / "file", "x");
     ::chmod((tree / "locked").c_str(), 0555);
     if (test::runningAsRoot()) {
-        ::chown(root().c_str(), 65534, 65534);
         for (const auto& entry : fs::recursive_directory_iterator(tree))
-            ::lchown(entry.path().c_str(), 65534, 65534);
-        ::lchown(tree.c_str(), 65534, 65534);
+            ::lchown(entry.path().c_str(), test::kUnprivilegedUser, test::kUnprivilegedUser);
+        ::lchown(tree.c_str(), test::kUnprivilegedUser, test::kUnprivilegedUser);
     }
+    ASSERT_TRUE(shared.reachedUnprivileged());
     EXPECT_EQ(test::runUnprivileged([&] { return removeItemAtURL(tree, nullptr) ? 0 : 1; }), 0);
     EXPECT_FALSE(fs::exists(tree));
 }

@@ -74,10 +74,10 @@ TEST_F(TemporaryFiles, HijackedContainerIsRefusedAndNeverWrittenInto) {
     EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
     EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
 
-    // A container that belongs to someone else.
-    test::fs::remove(container());
-    test::fs::create_directories(container());
-    ::chmod(tmp().c_str(), 0777);
+    // A container that belongs to someone else (root's, seen from "nobody").
+    const test::SharedScratch shared;
+    test::fs::create_directories(shared.tmp() / NI_APP_ID);
+    ASSERT_TRUE(shared.reachedUnprivileged());
     const int status =
         test::runUnprivileged([&] { return createUniqueTemporaryDirectoryWithError(nullptr) ? 1 : 0; });
     EXPECT_EQ(status, test::runningAsRoot() ? 0 : 1);
