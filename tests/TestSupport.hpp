@@ -141,6 +141,13 @@ inline std::string quoted(const std::string& arg) {
     return text + "'";
 }
 
+// argv run in a private user and mount namespace, as root there: where a test
+// may mount a small file system of its own without being root outside.
+inline Names inPrivateNamespace(Names argv) {
+    argv.insert(argv.begin(), {"unshare", "--user", "--map-root-user", "--mount"});
+    return argv;
+}
+
 inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The names in folder, sorted; none when it is missing.
