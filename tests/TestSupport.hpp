@@ -30,6 +30,17 @@ namespace fs = std::filesystem;
 
 inline fs::path dataDirectory() { return fs::path(NI_TEST_DATA_DIR); }
 
+// Removes a scratch tree, also where a test left folders without permissions behind.
+inline void removeTree(const fs::path& root) {
+    std::error_code ec;
+    ::chmod(root.c_str(), 0755);
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
+    }
+    fs::remove_all(root, ec);
+}
+
 // Makes a fresh folder for one test under the build tree and points TMPDIR at
 // a "tmp" folder inside it; restores TMPDIR and removes everything afterwards.
 class ScratchTest : public ::testing::Test {
@@ -51,15 +62,7 @@ protected:
             ::setenv("TMPDIR", oldTmpdir_->c_str(), 1);
         else
             ::unsetenv("TMPDIR");
-        std::error_code ec;
-        // Tests may leave folders without write permission behind.
-        for (auto it =
-                 fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
-        }
-        ::chmod(root_.c_str(), 0755);
-        fs::remove_all(root_, ec);
+        removeTree(root_);
     }
 
     const fs::path& root() const { return root_; }
@@ -184,12 +187,7 @@ public:
     }
     ~SharedScratch() {
         environment_.reset();
-        std::error_code ec;
-        // Tests leave folders without permissions behind.
-        for (auto it = fs::recursive_directory_iterator(path_, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-            if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
-        fs::remove_all(path_, ec);
+        removeTree(path_);
     }
     SharedScratch(const SharedScratch&) = delete;
     SharedScratch& operator=(const SharedScratch&) = delete;
