@@ -11,6 +11,9 @@ packages=(
   libgtest-dev                    # tests
   libbenchmark-dev                # micro-benchmarks
   libxml2-utils                   # xmllint: an independent check of every Content.xml we write
+  dbus                            # dbus-daemon: a private session bus for the file-manager test
+  mount                           # mount: a small tmpfs in a private namespace, for the full-disk tests
+  time                            # /usr/bin/time: peak memory in bench/run.sh
   clang libclang-rt-14-dev        # libFuzzer targets
   dpkg-dev                        # dpkg-shlibdeps: the .deb's computed dependencies
   lintian                         # checks the .deb

@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,6 +31,17 @@ namespace ni::test {
 namespace fs = std::filesystem;
 
 inline fs::path dataDirectory() { return fs::path(NI_TEST_DATA_DIR); }
+
+// Removes a scratch tree, also where a test left folders without permissions behind.
+inline void removeTree(const fs::path& root) {
+    std::error_code ec;
+    ::chmod(root.c_str(), 0755);
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
+    }
+    fs::remove_all(root, ec);
+}
 
 // Makes a fresh folder for one test under the build tree and points TMPDIR at
 // a "tmp" folder inside it; restores TMPDIR and removes everything afterwards.
@@ -51,15 +64,7 @@ protected:
             ::setenv("TMPDIR", oldTmpdir_->c_str(), 1);
         else
             ::unsetenv("TMPDIR");
-        std::error_code ec;
-        // Tests may leave folders without write permission behind.
-        for (auto it =
-                 fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
-        }
-        ::chmod(root_.c_str(), 0755);
-        fs::remove_all(root_, ec);
+        removeTree(root_);
     }
 
     const fs::path& root() const { return root_; }
@@ -105,14 +110,17 @@ private:
 
 inline bool runningAsRoot() { return ::geteuid() == 0; }
 
+// The user an unprivileged child runs as when the tests run as root: "nobody".
+inline constexpr uid_t kUnprivilegedUser = 65534;
+
 // Runs probe in a child process without root's privileges (as "nobody" when
 // the tests run as root, so permission checks apply) and returns its exit
 // status; 255 when privileges couldn't be dropped.
 inline int runUnprivileged(const std::function<int()>& probe) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedUser) != 0 ||
+                                 ::setuid(kUnprivilegedUser) != 0))
             ::_exit(255);
         ::_exit(probe());
     }
@@ -120,7 +128,6 @@ inline int runUnprivileged(const std::function<int()>& probe) {
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 254;
 }
-
 
 using Names = std::vector<std::string>;
 
@@ -139,6 +146,13 @@ inline std::string quoted(const std::string& arg) {
     return text + "'";
 }
 
+// argv run in a private user and mount namespace, as root there: where a test
+// may mount a small file system of its own without being root outside.
+inline Names inPrivateNamespace(Names argv) {
+    argv.insert(argv.begin(), {"unshare", "--user", "--map-root-user", "--mount"});
+    return argv;
+}
+
 inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The names in folder, sorted; none when it is missing.
@@ -149,6 +163,65 @@ inline Names entriesOf(const fs::path& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// A scratch folder an unprivileged child can reach, for the tests that run one.
+// It is made in the system's temporary folder, not under the build tree or
+// TMPDIR: those may sit in a home folder of mode 0700, which "nobody" can't
+// pass through. When the tests run as root it belongs to "nobody", as a
+// user's own folder would. While it lives, TMPDIR points at its "tmp" folder
+// and NI_RESOURCE_DIR at a copy of the bundled resources inside it.
+class SharedScratch {
+public:
+    SharedScratch() {
+        char pattern[] = "/tmp/ni-test.XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+        path_ = pattern;
+        fs::create_directories(tmp());
+        for (const fs::path& each : {path_, tmp()}) {
+            ::chmod(each.c_str(), 0755);
+            if (runningAsRoot() && ::chown(each.c_str(), kUnprivilegedUser, kUnprivilegedUser) != 0)
+                ADD_FAILURE() << "chown " << each;
+        }
+        std::error_code ec;
+        fs::copy(fs::path(NI_BIN_DIR) / "resources", resources(), fs::copy_options::recursive, ec);
+        environment_.emplace(std::initializer_list<std::pair<const char*, const char*>>{
+            {"TMPDIR", tmp().c_str()}, {"NI_RESOURCE_DIR", resources().c_str()}});
+    }
+    ~SharedScratch() {
+        environment_.reset();
+        removeTree(path_);
+    }
+    SharedScratch(const SharedScratch&) = delete;
+    SharedScratch& operator=(const SharedScratch&) = delete;
+
+    const fs::path& path() const { return path_; }
+    fs::path tmp() const { return path_ / "tmp"; }
+    fs::path resources() const { return path_ / "resources"; }
+    Names leftInTemporaryArea() const { return entriesOf(tmp() / config::kAppId); }
+
+    // Whether an unprivileged child can work here: write in the folder and its
+    // tmp, read the resources. Check it before judging what the product did in
+    // such a child: one that can't get to its files fails for the test's
+    // reasons, not the product's.
+    ::testing::AssertionResult reachedUnprivileged() const {
+        const fs::path sheet = resources() / "Sheet Template.inkvale" / "Content.xml";
+        const int status = runUnprivileged([&] {
+            const int all = R_OK | W_OK | X_OK;
+            return ::access(path_.c_str(), all) == 0 && ::access(tmp().c_str(), all) == 0 &&
+                           ::access(sheet.c_str(), R_OK) == 0
+                       ? 0
+                       : 1;
+        });
+        if (status == 0) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << (status == 255 ? "couldn't drop root's privileges"
+                                 : "an unprivileged child can't work in " + path_.native());
+    }
+
+private:
+    fs::path path_;
+    std::optional<ScopedEnvironment> environment_;
+};
 
 // A scratch test that runs programs and checks what a run leaves behind.
 class ProcessTest : public ScratchTest {

@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using QuitCleanupTest = test::ScratchTest;
+using QuitCleanupTest = test::ProcessTest;
 
 // The program (with TMPDIR in the scratch folder) started on a folder, then told to stop the way a logout or
 // Ctrl+C would.
@@ -41,7 +41,7 @@ TEST_F(QuitCleanupTest, TerminationSignalsRemoveThePendingExport) {
         for (int wait = 0; wait < 600 && exportFolder.empty(); ++wait) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             std::error_code error;
-            for (const auto& unique : fs::directory_iterator(tmp() / config::kAppId, error))
+            for (const auto& unique : fs::directory_iterator(temporaryContainer(), error))
                 if (fs::is_directory(unique.path() / "Notara Export"))
                     exportFolder = unique.path() / "Notara Export";
         }
@@ -51,7 +51,7 @@ TEST_F(QuitCleanupTest, TerminationSignalsRemoveThePendingExport) {
         ASSERT_TRUE(program.waitForFinished());
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(program.exitCode(), 0);
-        EXPECT_FALSE(fs::exists(exportFolder.parent_path()));
+        EXPECT_EQ(leftInTemporaryArea(), test::Names{});
         EXPECT_TRUE(fs::exists(notes / "Groceries.txt"));
     }
 }

@@ -159,14 +159,18 @@ TEST_F(FolderConversion, WriteFailureRemovesTheRunsTemporaryFolder) {
 }
 
 TEST_F(FolderConversion, UnlistableFolderFailsTheRun) {
-    writeFile(source() / "Locked" / "n.txt", "n");
-    ::chmod((source() / "Locked").c_str(), 0);
+    const test::SharedScratch shared;
+    const path notes = shared.path() / "Notes";
+    writeFile(notes / "Locked" / "n.txt", "n");
+    ::chmod((notes / "Locked").c_str(), 0);
+    ASSERT_TRUE(shared.reachedUnprivileged());
     const int kind = test::runUnprivileged([&] {
         Error error;
-        if (controller.convertFolderAtURL(source(), &error)) return 0;
-        return error.path() == source() / "Locked" ? static_cast<int>(error.kind()) : 100;
+        if (controller.convertFolderAtURL(notes, &error)) return 0;
+        return error.path() == notes / "Locked" ? static_cast<int>(error.kind()) : 100;
     });
     EXPECT_EQ(kind, static_cast<int>(ErrorKind::ListFailed));
+    EXPECT_TRUE(shared.leftInTemporaryArea().empty());
 }
 
 }  // namespace

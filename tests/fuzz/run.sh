@@ -11,13 +11,13 @@ build="${NI_FUZZ_BUILD_DIR:-build-fuzz}"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DNI_FUZZ=ON -DNI_BUILD_APP=OFF -DNI_BUILD_TESTS=OFF -DNI_BUILD_BENCH=OFF >/dev/null
-targets=(note filename virtual_path)
+targets=(note utilities)
 cmake --build "$build" --target "${targets[@]/#/ni_fuzz_}"
 
 mkdir -p "$build/findings"
 status=0
 for target in "${targets[@]}"; do
-  seeds="tests/data/fuzz/${target//_/-}"
+  seeds="tests/data/fuzz/$target"
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
   echo "== ni_fuzz_$target for ${seconds}s"

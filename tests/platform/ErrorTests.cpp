@@ -13,8 +13,6 @@ TEST(Error, MessagesNameTheFileAndTheCause) {
         "The file “Notes/Groceries.txt” couldn’t be read because it isn’t valid UTF-8 text (byte 1234).");
     EXPECT_EQ(Error(ErrorKind::ReadFailed, "/x/a.txt", EACCES).message(),
               "The file “/x/a.txt” couldn’t be read: Permission denied.");
-    EXPECT_EQ(Error(ErrorKind::WriteFailed, "/out/a.inkvale/Text.txt", ENOSPC).reason(),
-              "No space left on device");
     EXPECT_EQ(Error(ErrorKind::NotRegularFile, "pipe.txt").message(),
               "The file “pipe.txt” couldn’t be read because it isn’t a regular file.");
     EXPECT_EQ(Error(ErrorKind::TemplateMissing, "Sheet Template.inkvale", 0, "“/a”, “/b”").message(),

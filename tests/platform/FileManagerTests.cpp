@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <set>
 #include <string>
 
 #include "TestSupport.hpp"
@@ -37,29 +36,10 @@ void makeTree(const fs::path& root, const fs::path& outside) {
     ::chmod((root / "ReadOnly").c_str(), 0555);
 }
 
-// Each entry below root with its mode, date and content, or its link target.
-std::set<std::string> fingerprint(const fs::path& root) {
-    std::set<std::string> entries;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        struct stat status {};
-        ::lstat(entry.path().c_str(), &status);
-        const std::string name = entry.path().lexically_relative(root).string() + " ";
-        if (entry.is_symlink())
-            entries.insert(name + "-> " + fs::read_symlink(entry.path()).string());
-        else
-            entries.insert(name + std::to_string(status.st_mode) + " " +
-                           std::to_string(status.st_mtim.tv_sec) + " " +
-                           (entry.is_regular_file() ? readFile(entry.path()) : ""));
-    }
-    return entries;
-}
-
-std::size_t countEntries(const fs::path& folder) { return std::distance(fs::directory_iterator(folder), {}); }
-
-class FileMoveTest : public test::ScratchTest {
+class FileMoveTest : public test::ProcessTest {
 protected:
     void SetUp() override {
-        ScratchTest::SetUp();
+        ProcessTest::SetUp();
         source = tmp() / "unique" / "Notara Export";
         outside = root() / "outside";
         chosen = root() / "Chosen";
@@ -69,11 +49,11 @@ protected:
     }
     void TearDown() override {
         sys::clearFaults();
-        ScratchTest::TearDown();
+        ProcessTest::TearDown();
     }
 
     fs::path source, outside, chosen;
-    std::set<std::string> before;
+    std::string before;
 };
 
 TEST_F(FileMoveTest, AcrossFileSystemsCopiesTheTreeWholeOrLeavesNoPartialCopy) {
@@ -84,14 +64,14 @@ TEST_F(FileMoveTest, AcrossFileSystemsCopiesTheTreeWholeOrLeavesNoPartialCopy) {
     EXPECT_FALSE(moveItemAtURL(source, chosen / "Notara Export", &error));
     EXPECT_EQ(error.kind(), ErrorKind::MoveFailed);
     EXPECT_EQ(error.osError(), ENOSPC);
-    EXPECT_EQ(countEntries(chosen), 0u);
+    EXPECT_EQ(test::entriesOf(chosen), test::Names{});
     EXPECT_EQ(fingerprint(source), before);
 
     sys::clearFaults();
     sys::injectFault(sys::Operation::Rename, EXDEV);
     ASSERT_TRUE(moveItemAtURL(source, chosen / "Notara Export", &error)) << error.message();
     EXPECT_EQ(fingerprint(chosen / "Notara Export"), before);
-    EXPECT_EQ(countEntries(chosen), 1u);
+    EXPECT_EQ(test::entriesOf(chosen), test::Names{"Notara Export"});
     // Removing the source unlinked its link to a folder outside and left that folder alone.
     EXPECT_FALSE(fs::exists(fs::symlink_status(source)));
     EXPECT_EQ(readFile(outside / "secret.txt"), "not part of the export");
@@ -116,18 +96,16 @@ TEST_F(FileMoveTest, ExistingDestinationIsNeverReplacedOrMerged) {
     EXPECT_EQ(fingerprint(source), before);
 }
 
-// A real second file system: the test runs again in a user + mount namespace, where it mounts a
+// A real second file system: the test runs again in a private namespace, where it mounts a
 // small tmpfs. Skipped where the machine refuses either.
 TEST_F(FileMoveTest, CrossFileSystemMoveOntoARealTmpfsAndCleanUpWhenItIsFull) {
     if (!std::getenv("NI_IN_NAMESPACE")) {
-        const std::string unshare = test::runningAsRoot() ? "unshare -m " : "unshare -rm ";
-        if (std::system((unshare + "true 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "no namespace here";
-        const int status =
-            std::system((unshare + "env NI_IN_NAMESPACE=1 '" + fs::read_symlink("/proc/self/exe").string() +
-                         "' --gtest_filter=FileMoveTest.CrossFileSystem*")
-                            .c_str());
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no tmpfs in the namespace";
-        EXPECT_EQ(status, 0);
+        const test::Outcome inside =
+            run(test::inPrivateNamespace({"env", "NI_IN_NAMESPACE=1", fs::read_symlink("/proc/self/exe"),
+                                          "--gtest_filter=FileMoveTest.CrossFileSystem*"}));
+        if (inside.status == 77 || inside.err.starts_with("unshare:"))
+            GTEST_SKIP() << "no tmpfs in a private namespace here: " << inside.err;
+        EXPECT_EQ(inside.status, 0) << inside.out << inside.err;
         return;
     }
     const fs::path mountPoint = root() / "mnt", big = tmp() / "big" / "Notara Export";
@@ -140,7 +118,7 @@ TEST_F(FileMoveTest, CrossFileSystemMoveOntoARealTmpfsAndCleanUpWhenItIsFull) {
     // 3 MiB into 1 MiB: a real ENOSPC part-way through the copy, whose part is removed.
     EXPECT_FALSE(moveItemAtURL(big, mountPoint / "Big", &error));
     EXPECT_EQ(error.osError(), ENOSPC);
-    EXPECT_EQ(countEntries(mountPoint), 1u);
+    EXPECT_EQ(test::entriesOf(mountPoint), test::Names{"Notara Export"});
     EXPECT_EQ(fs::file_size(big / "huge.bin"), 3u << 20);
 }
 
@@ -169,20 +147,21 @@ TEST_F(FileMoveTest, FailuresNameTheDestinationAndUndoHalfMadeMoves) {
     EXPECT_FALSE(moveItemAtURL(source, chosen / "Notara Export", &error));
     clearCancellation();
     EXPECT_EQ(error.kind(), ErrorKind::Cancelled);
-    EXPECT_EQ(countEntries(chosen), 0u);
+    EXPECT_EQ(test::entriesOf(chosen), test::Names{});
     EXPECT_EQ(fingerprint(source), before);
 }
 
 TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {
-    const fs::path tree = root() / "tree";
+    const test::SharedScratch shared;
+    const fs::path tree = shared.path() / "tree";
     test::writeFile(tree / "locked" / "file", "x");
     ::chmod((tree / "locked").c_str(), 0555);
     if (test::runningAsRoot()) {
-        ASSERT_EQ(::chown(root().c_str(), 65534, 65534), 0);
         for (const auto& entry : fs::recursive_directory_iterator(tree))
-            ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
-        ASSERT_EQ(::lchown(tree.c_str(), 65534, 65534), 0);
+            ASSERT_EQ(::lchown(entry.path().c_str(), test::kUnprivilegedUser, test::kUnprivilegedUser), 0);
+        ASSERT_EQ(::lchown(tree.c_str(), test::kUnprivilegedUser, test::kUnprivilegedUser), 0);
     }
+    ASSERT_TRUE(shared.reachedUnprivileged());
     EXPECT_EQ(test::runUnprivileged([&] { return removeItemAtURL(tree, nullptr) ? 0 : 1; }), 0);
     EXPECT_FALSE(fs::exists(tree));
 }

@@ -1,7 +1,5 @@
 #include <sys/stat.h>
 
-#include <set>
-
 #include "TestSupport.hpp"
 #include "platform/Error.hpp"
 #include "utilities/TemporaryFiles.hpp"
@@ -10,9 +8,8 @@
 namespace ni {
 namespace {
 
-class TemporaryFiles : public test::ScratchTest {
+class TemporaryFiles : public test::ProcessTest {
 protected:
-    test::fs::path container() const { return tmp() / "net.notara2inkvale.converter"; }
     static unsigned mode(const test::fs::path& path) {
         struct stat st {};
         ::lstat(path.c_str(), &st);
@@ -21,64 +18,61 @@ protected:
 };
 
 TEST(UniqueIdentifier, ThirtyTwoLowerCaseHexDigitsThatDontRepeat) {
-    std::set<std::string> seen;
-    for (int i = 0; i < 1000; ++i) {
-        const std::string identifier = newUniqueIdentifier();
-        ASSERT_EQ(identifier.size(), 32u);
-        EXPECT_EQ(identifier.find_first_not_of("0123456789abcdef"), std::string::npos) << identifier;
-        EXPECT_TRUE(seen.insert(identifier).second);
-    }
+    const std::string first = newUniqueIdentifier(), second = newUniqueIdentifier();
+    EXPECT_EQ(first.size(), 32u);
+    EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos) << first;
+    EXPECT_NE(first, second);
 }
 
 TEST_F(TemporaryFiles, UniqueFoldersArePrivateAndSideBySide) {
-    EXPECT_EQ(temporaryContainerURLForContext(std::nullopt), container());
-    EXPECT_EQ(temporaryContainerURLForContext("ctx"), container() / "ctx");
-    EXPECT_FALSE(test::fs::exists(container()));  // asking creates nothing
+    EXPECT_EQ(temporaryContainerURLForContext(std::nullopt), temporaryContainer());
+    EXPECT_EQ(temporaryContainerURLForContext("ctx"), temporaryContainer() / "ctx");
+    EXPECT_FALSE(test::fs::exists(temporaryContainer()));  // asking creates nothing
 
     Error error;
     const auto first = createUniqueTemporaryDirectoryWithError(&error);
     const auto second = createUniqueTemporaryDirectoryWithError(&error);
     ASSERT_TRUE(first && second) << error.message();
     EXPECT_NE(*first, *second);
-    EXPECT_EQ(first->parent_path(), container());
-    EXPECT_EQ(mode(container()), 0700u);
+    EXPECT_EQ(first->parent_path(), temporaryContainer());
+    EXPECT_EQ(mode(temporaryContainer()), 0700u);
     EXPECT_EQ(mode(*first), 0700u);
     const auto inContext = createUniqueTemporaryDirectoryWithContext("ctx", &error);
     ASSERT_TRUE(inContext);
-    EXPECT_EQ(inContext->parent_path(), container() / "ctx");
+    EXPECT_EQ(inContext->parent_path(), temporaryContainer() / "ctx");
 
     removeTemporaryItemsForContext("ctx");
-    EXPECT_FALSE(test::fs::exists(container() / "ctx"));
+    EXPECT_FALSE(test::fs::exists(temporaryContainer() / "ctx"));
     EXPECT_TRUE(test::fs::exists(*first));
     removeTemporaryItemsForContext("never-made");  // nothing there, nothing reported
     removeTemporaryItemsForContext(std::nullopt);
-    EXPECT_FALSE(test::fs::exists(container()));
+    EXPECT_FALSE(test::fs::exists(temporaryContainer()));
 
     // A container of ours left open to others is tightened before use.
-    test::fs::create_directories(container());
-    ::chmod(container().c_str(), 0777);
+    test::fs::create_directories(temporaryContainer());
+    ::chmod(temporaryContainer().c_str(), 0777);
     ASSERT_TRUE(createUniqueTemporaryDirectoryWithError(nullptr));
-    EXPECT_EQ(mode(container()), 0700u);
+    EXPECT_EQ(mode(temporaryContainer()), 0700u);
 }
 
 TEST_F(TemporaryFiles, HijackedContainerIsRefusedAndNeverWrittenInto) {
     test::fs::create_directories(root() / "attacker");
-    test::fs::create_directory_symlink(root() / "attacker", container());
+    test::fs::create_directory_symlink(root() / "attacker", temporaryContainer());
     Error error;
     EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
     EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
     EXPECT_NE(error.message().find("symbolic link"), std::string::npos);
     EXPECT_TRUE(test::fs::is_empty(root() / "attacker"));
 
-    test::fs::remove(container());
-    test::writeFile(container(), "a file");
+    test::fs::remove(temporaryContainer());
+    test::writeFile(temporaryContainer(), "a file");
     EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
     EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
 
-    // A container that belongs to someone else.
-    test::fs::remove(container());
-    test::fs::create_directories(container());
-    ::chmod(tmp().c_str(), 0777);
+    // A container that belongs to someone else (root's, seen from "nobody").
+    const test::SharedScratch shared;
+    test::fs::create_directories(shared.tmp() / config::kAppId);
+    ASSERT_TRUE(shared.reachedUnprivileged());
     const int status =
         test::runUnprivileged([&] { return createUniqueTemporaryDirectoryWithError(nullptr) ? 1 : 0; });
     EXPECT_EQ(status, test::runningAsRoot() ? 0 : 1);
@@ -101,7 +95,7 @@ TEST_F(TemporaryFiles, TemporaryFilesAreEmptyFilesOrPackageFolders) {
     EXPECT_TRUE(test::fs::is_regular_file(*text));
     EXPECT_EQ(test::fs::file_size(*text), 0u);
     EXPECT_EQ(text->extension(), ".txt");
-    EXPECT_EQ(text->parent_path().parent_path(), container());
+    EXPECT_EQ(text->parent_path().parent_path(), temporaryContainer());
     const auto package = createTemporaryFileWithTypeIdentifier("net.inkvale.sheet");
     ASSERT_TRUE(package);
     EXPECT_TRUE(test::fs::is_directory(*package));

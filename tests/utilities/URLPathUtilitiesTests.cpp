@@ -1,31 +1,43 @@
+#include <array>
+#include <tuple>
+
 #include "TestSupport.hpp"
 #include "utilities/URLPathUtilities.hpp"
 
 namespace ni {
 namespace {
 
-class URLPathUtilities : public test::ScratchTest {};
+using URLPathUtilities = test::ScratchTest;
 
-TEST_F(URLPathUtilities, ValuesAreReadFreshFromTheItemItself) {
-    const auto item = root() / "item";
-    test::writeFile(item, "file");
-    EXPECT_FALSE(isDirectoryURL(item));
-    test::fs::remove(item);
-    test::fs::create_directory(item);
-    EXPECT_TRUE(isDirectoryURL(item));  // the same location asked again sees the new item
-
+TEST_F(URLPathUtilities, ValuesDescribeTheItemItselfNeverALinksTarget) {
+    test::writeFile(root() / "note.txt", "note");
+    test::writeFile(root() / ".hidden", "");
+    test::writeFile(root() / "File.inkvale", "a file with a package's extension");
     test::fs::create_directories(root() / "Sheet.inkvale");
-    const auto values = uncachedResourceValuesForKeys(
-        root() / "Sheet.inkvale", {std::string(kURLIsDirectoryKey), std::string(kURLIsPackageKey), "Unknown"},
-        nullptr);
-    ASSERT_TRUE(values);
-    EXPECT_EQ(*values, (ResourceValues{{"IsDirectory", true}, {"IsPackage", true}}));
-    EXPECT_TRUE(isDirectoryURL(root() / "Sheet.inkvale"));
-    EXPECT_EQ(uncachedResourceValueForKey(item, kURLIsPackageKey, nullptr), false);
-
-    test::fs::create_directory_symlink(item, root() / "link");
-    EXPECT_FALSE(isDirectoryURL(root() / "link"));
-    EXPECT_EQ(uncachedResourceValueForKey(root() / "link", kURLIsSymbolicLinkKey, nullptr), true);
+    test::fs::create_directories(root() / "Folder");
+    test::fs::create_directory_symlink(root() / "Folder", root() / "link");
+    const std::vector<std::string> keys = {
+        std::string(kURLIsDirectoryKey),    std::string(kURLIsRegularFileKey),
+        std::string(kURLIsSymbolicLinkKey), std::string(kURLIsHiddenKey),
+        std::string(kURLIsPackageKey),      "Unknown"};
+    // Directory, regular file, symbolic link, hidden, package; unknown keys give nothing.
+    const std::pair<const char*, std::array<bool, 5>> cases[] = {
+        {"note.txt", {false, true, false, false, false}},
+        {".hidden", {false, true, false, true, false}},
+        {"File.inkvale", {false, true, false, false, false}},
+        {"Sheet.inkvale", {true, false, false, false, true}},
+        {"Folder", {true, false, false, false, false}},
+        {"link", {false, false, true, false, false}},
+    };
+    for (const auto& [name, flags] : cases) {
+        SCOPED_TRACE(name);
+        ResourceValues expected;
+        for (std::size_t i = 0; i < flags.size(); ++i) expected[keys[i]] = flags[i];
+        EXPECT_EQ(uncachedResourceValuesForKeys(root() / name, keys, nullptr), expected);
+        EXPECT_EQ(uncachedResourceValueForKey(root() / name, kURLIsPackageKey, nullptr), flags[4]);
+        EXPECT_EQ(isDirectoryURL(root() / name), flags[0]);
+    }
+    EXPECT_EQ(uncachedResourceValueForKey(root() / "note.txt", "Unknown", nullptr), std::nullopt);
 }
 
 TEST_F(URLPathUtilities, MissingItemsReportThroughTheErrorSlot) {
@@ -33,6 +45,7 @@ TEST_F(URLPathUtilities, MissingItemsReportThroughTheErrorSlot) {
     EXPECT_FALSE(
         uncachedResourceValuesForKeys(root() / "missing", {std::string(kURLIsDirectoryKey)}, &error));
     EXPECT_EQ(error.kind(), ErrorKind::FileNotFound);
+    EXPECT_EQ(error.path(), root() / "missing");
     EXPECT_FALSE(uncachedResourceValueForKey(root() / "missing", kURLIsDirectoryKey, nullptr));
     EXPECT_FALSE(isDirectoryURL(root() / "missing"));
     // A later success clears an earlier error; an empty key list is a successful read of nothing.
@@ -42,13 +55,18 @@ TEST_F(URLPathUtilities, MissingItemsReportThroughTheErrorSlot) {
 }
 
 TEST(PathExtension, LastComponentOnly) {
-    EXPECT_EQ(pathExtension("a/b.c/name.tar.gz"), "gz");
-    EXPECT_EQ(pathExtension("a/b.c/name"), "");
-    EXPECT_EQ(pathExtension(".profile"), "");
-    EXPECT_EQ(pathExtension("dir.d/"), "d");
-    EXPECT_EQ(lastPathComponentDeletingPathExtension("/x/a.b.txt"), "a.b");
-    EXPECT_EQ(lastPathComponentDeletingPathExtension("README"), "README");
-    EXPECT_EQ(lastPathComponentDeletingPathExtension(".profile"), ".profile");
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        // path, its extension, its last component less the extension
+        {"a/b.c/name.tar.gz", "gz", "name.tar"},
+        {"a/b.c/name", "", "name"},
+        {".profile", "", ".profile"},
+        {"/x/a.b.txt", "txt", "a.b"},
+        {"dir.d/", "d", "dir"},
+    };
+    for (const auto& [path, extension, stem] : cases) {
+        EXPECT_EQ(pathExtension(path), extension) << path;
+        EXPECT_EQ(lastPathComponentDeletingPathExtension(path), stem) << path;
+    }
 }
 
 }  // namespace
