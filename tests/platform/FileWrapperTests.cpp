@@ -30,7 +30,7 @@ protected:
     }
 };
 
-TEST_F(FileWrapperWrite, WritesTheTreeAndCopiesReferencedFilesWithTheirTimes) {
+TEST_F(FileWrapperWrite, CopiesReferencedFilesWithTheirTimesAndNeverOverwrites) {
     const auto picture = root() / "in" / "p.png";
     test::writeFile(picture, std::string(300000, 'x'));
     const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
@@ -41,11 +41,8 @@ TEST_F(FileWrapperWrite, WritesTheTreeAndCopiesReferencedFilesWithTheirTimes) {
     struct stat st {};
     ::stat((root() / "out.inkvale" / "Media" / "p.png").c_str(), &st);
     EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
-}
 
-TEST_F(FileWrapperWrite, FailuresNameTheItemAndNeverOverwrite) {
-    const auto picture = root() / "in" / "p.png";
-    test::writeFile(picture, "png");
+    // Failures name the item and never overwrite.
     test::writeFile(root() / "taken", "mine");
     Error error;
     EXPECT_FALSE(FileWrapper::regularFile("new")->writeToURL(root() / "taken", &error));
@@ -74,31 +71,23 @@ TEST_F(FileWrapperWrite, FailuresNameTheItemAndNeverOverwrite) {
 
 TEST_F(FileWrapperWrite, DatesAreAppliedExactlyOrNotAtAll) {
     using namespace std::chrono;
-    const struct {
-        sys_days day;
-        bool applied;
-    } cases[] = {
-        {sys_days(2300y / January / 5), true},   // past 2262, where nanoseconds since 1970 end
-        {sys_days(1600y / January / 5), false},  // before what the file system holds
-        {sys_days(1969y / July / 20), true},
-        {sys_days(9999y / December / 31), false},
-    };
-    int index = 0;
+    // Past 2262, where nanoseconds since 1970 end; before what the file system holds; before 1970; too late.
+    const std::pair<sys_days, bool> cases[] = {{2300y / January / 5, true},
+                                               {1600y / January / 5, false},
+                                               {1969y / July / 20, true},
+                                               {9999y / December / 31, false}};
     for (const auto& [day, applied] : cases) {
-        const auto url = root() / ("dated" + std::to_string(index++));
+        const auto url = root() / ("dated" + std::to_string(int(day.time_since_epoch().count())));
         auto folder = FileWrapper::directory({});
         folder->modificationDate = Date(day + 15h + 4min);
         Error error;
         ASSERT_TRUE(folder->writeToURL(url, &error)) << error.message();
         struct stat st {};
         ::stat(url.c_str(), &st);
-        const auto seconds =
-            duration_cast<std::chrono::seconds>((day + 15h + 4min).time_since_epoch()).count();
-        EXPECT_EQ(st.st_mtim.tv_sec == seconds, applied) << st.st_mtim.tv_sec;
+        const auto seconds = duration_cast<std::chrono::seconds>((day + 15h + 4min).time_since_epoch()).count();
         // Unapplied means the time the item got when written, not a clamped one.
-        if (!applied) {
-            EXPECT_LT(std::abs(st.st_mtim.tv_sec - ::time(nullptr)), 3600);
-        }
+        EXPECT_EQ(st.st_mtim.tv_sec, applied ? seconds : st.st_mtim.tv_sec) << url;
+        if (!applied) EXPECT_LT(std::abs(st.st_mtim.tv_sec - ::time(nullptr)), 3600);
     }
 }
 
