@@ -23,9 +23,7 @@ TEST(Error, MessagesNameTheFileAndTheCause) {
         const std::string message = Error(static_cast<ErrorKind>(kind), "/some/where").message();
         EXPECT_NE(message.find("“/some/where”"), std::string::npos) << message;
     }
-}
-
-TEST(Error, PathsThatArentUTF8AreShownWithEscapedBytes) {
+    // Paths that aren't UTF-8 are shown with escaped bytes.
     EXPECT_EQ(displayPath("/a/caf\xE9/\xC3\xA9\xFF.txt"), "/a/caf\\xE9/é\\xFF.txt");
     EXPECT_EQ(displayPath("\xED\xA0\x80"), "\\xED\\xA0\\x80");  // an encoded surrogate isn't UTF-8
     Error slot(ErrorKind::ReadFailed, "old");
