@@ -25,28 +25,32 @@ namespace fs = std::filesystem;
 
 using QuitCleanupTest = test::ProcessTest;
 
-// The program (with TMPDIR in the scratch folder) started on a folder, then told to stop the way a logout or
-// Ctrl+C would.
+// The program started on a folder, stopped the way a logout or Ctrl+C would; started as under
+// nohup, it keeps ignoring SIGHUP and still quits cleanly.
 TEST_F(QuitCleanupTest, TerminationSignalsRemoveThePendingExport) {
     const fs::path notes = root() / "Notes";
     test::writeFile(notes / "Groceries.txt", "Groceries\n\nMilk.\n");
-    for (const int signal : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signal);
+    for (const auto& [signal, hangupIgnored] : {std::pair{SIGTERM, false}, {SIGINT, false}, {SIGTERM, true}}) {
+        SCOPED_TRACE(std::to_string(signal) + (hangupIgnored ? " under nohup" : ""));
         QProcess program;
-        program.start(QStringLiteral(NI_APP_EXECUTABLE), {QString::fromStdString(notes.string())});
+        program.start(QStringLiteral("sh"),
+                      {QStringLiteral("-c"),
+                       hangupIgnored ? QStringLiteral("trap '' HUP; exec \"$0\" \"$1\"")
+                                     : QStringLiteral("exec \"$0\" \"$1\""),
+                       QStringLiteral(NI_APP_EXECUTABLE), QString::fromStdString(notes.string())});
         ASSERT_TRUE(program.waitForStarted());
-
-        // tmp/<application>/<unique>/Notara Export
-        fs::path exportFolder;
-        for (int wait = 0; wait < 600 && exportFolder.empty(); ++wait) {
+        bool pending = false;
+        for (int wait = 0; wait < 600 && !pending; ++wait) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            std::error_code error;
-            for (const auto& unique : fs::directory_iterator(temporaryContainer(), error))
-                if (fs::is_directory(unique.path() / "Notara Export"))
-                    exportFolder = unique.path() / "Notara Export";
+            for (const std::string& unique : leftInTemporaryArea())
+                pending = pending || fs::is_directory(temporaryContainer() / unique / "Notara Export");
         }
-        ASSERT_FALSE(exportFolder.empty()) << program.readAllStandardError().toStdString();
-
+        ASSERT_TRUE(pending) << program.readAllStandardError().toStdString();
+        std::ifstream status("/proc/" + std::to_string(program.processId()) + "/status");
+        unsigned long long ignored = 0;
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("SigIgn:")) ignored = std::stoull(line.substr(7), nullptr, 16);
+        if (hangupIgnored) EXPECT_TRUE(ignored & (1ull << (SIGHUP - 1))) << std::hex << ignored;
         ::kill(static_cast<pid_t>(program.processId()), signal);
         ASSERT_TRUE(program.waitForFinished());
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
@@ -54,40 +58,6 @@ TEST_F(QuitCleanupTest, TerminationSignalsRemoveThePendingExport) {
         EXPECT_EQ(leftInTemporaryArea(), test::Names{});
         EXPECT_TRUE(fs::exists(notes / "Groceries.txt"));
     }
-}
-
-// The export folder of the first unique folder in the temporary area; empty while there is none.
-fs::path pendingExportIn(const fs::path& container) {
-    std::error_code error;
-    for (const auto& unique : fs::directory_iterator(container, error))
-        if (fs::is_directory(unique.path() / "Notara Export")) return unique.path() / "Notara Export";
-    return {};
-}
-
-// Started as under nohup, the window keeps ignoring SIGHUP (and still quits cleanly on SIGTERM).
-TEST_F(QuitCleanupTest, AHangupIgnoredAtStartStaysIgnored) {
-    const fs::path notes = root() / "Notes";
-    test::writeFile(notes / "Groceries.txt", "Groceries\n\nMilk.\n");
-    QProcess program;
-    program.start(QStringLiteral("sh"),
-                  {QStringLiteral("-c"), QStringLiteral("trap '' HUP; exec \"$0\" \"$1\""),
-                   QStringLiteral(NI_APP_EXECUTABLE), QString::fromStdString(notes.string())});
-    ASSERT_TRUE(program.waitForStarted());
-    fs::path exportFolder;
-    for (int wait = 0; wait < 600 && exportFolder.empty(); ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        exportFolder = pendingExportIn(tmp() / config::kAppId);
-    }
-    ASSERT_FALSE(exportFolder.empty()) << program.readAllStandardError().toStdString();
-    std::ifstream status("/proc/" + std::to_string(program.processId()) + "/status");
-    unsigned long long ignored = 0;
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("SigIgn:")) ignored = std::stoull(line.substr(7), nullptr, 16);
-    EXPECT_TRUE(ignored & (1ull << (SIGHUP - 1))) << std::hex << ignored;
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished());
-    EXPECT_EQ(program.exitCode(), 0);
-    EXPECT_FALSE(fs::exists(exportFolder.parent_path()));
 }
 
 // Cancel in the progress dialog stops the conversion, removes what it wrote and
@@ -101,12 +71,9 @@ TEST_F(QuitCleanupTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
     MainWindow window;
     AppDelegate appDelegate(&window);
     window.setAppDelegate(&appDelegate);
-    const auto convert = [&](const fs::path& folder) {
-        // The conversion runs inside the event loop pass that delivers the drop.
-        window.dragView()->delegate()->dragViewDidReceiveURL(folder);
-        QCoreApplication::processEvents();
-    };
-    convert(small);
+    // The conversion runs inside the event loop pass that delivers the drop.
+    window.dragView()->delegate()->dragViewDidReceiveURL(small);
+    QCoreApplication::processEvents();
     const auto pending = appDelegate.exportURL();
     ASSERT_TRUE(pending);
     const QString label = window.findChild<QLabel*>(QStringLiteral("statusLabel"))->text();
