@@ -36,31 +36,23 @@ std::unique_ptr<QMimeData> urls(const std::vector<fs::path>& paths) {
     return data;
 }
 
-bool enter(NIDragView& view, const QMimeData* data,
-           Qt::DropActions possible = Qt::CopyAction | Qt::MoveAction) {
-    QDragEnterEvent event(QPoint(20, 20), possible, data, Qt::LeftButton, Qt::NoModifier);
+// An enter (accepted as a copy) or a drop (accepted) of data on the view.
+bool send(NIDragView& view, const QMimeData* data, bool dropping = false,
+          Qt::DropActions possible = Qt::CopyAction | Qt::MoveAction) {
+    QDragEnterEvent enter(QPoint(20, 20), possible, data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(20, 20), possible, data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent& event = dropping ? drop : enter;
     QCoreApplication::sendEvent(&view, &event);
-    return event.isAccepted() && event.dropAction() == Qt::CopyAction;
+    return event.isAccepted() && (dropping || event.dropAction() == Qt::CopyAction);
 }
 
-bool drop(NIDragView& view, const QMimeData* data) {
-    QDropEvent event(QPointF(20, 20), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&view, &event);
-    return event.isAccepted();
-}
-
-class NIDragViewTest : public test::ScratchTest {
-protected:
-    void SetUp() override {
-        ScratchTest::SetUp();
-        fs::create_directories(folder = root() / "Notara folder");
-        fs::create_directories(root() / "Sheet.inkvale");
-        test::writeFile(file = root() / "note.txt", "note");
-    }
-    fs::path folder, file;
-};
+using NIDragViewTest = test::ScratchTest;
 
 TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliversItOnce) {
+    const fs::path folder = root() / "Notara folder", file = root() / "note.txt";
+    fs::create_directories(folder);
+    fs::create_directories(root() / "Sheet.inkvale");
+    test::writeFile(file, "note");
     const struct {
         std::vector<fs::path> items;
         bool accepted;
@@ -76,7 +68,7 @@ TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliv
     for (const auto& each : cases) {
         SCOPED_TRACE(each.items.empty() ? "no items" : each.items[0].filename().string());
         NIDragView view;
-        EXPECT_EQ(enter(view, urls(each.items).get()), each.accepted);
+        EXPECT_EQ(send(view, urls(each.items).get()), each.accepted);
         EXPECT_EQ(view.highlighted(), each.accepted);
         QDragLeaveEvent leave;
         QCoreApplication::sendEvent(&view, &leave);
@@ -84,21 +76,20 @@ TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliv
     }
     TestDragView view;
     view.setDelegate(&view);
-    EXPECT_FALSE(enter(view, urls({folder}).get(), Qt::MoveAction)) << "a drag that can only move";
+    EXPECT_FALSE(send(view, urls({folder}).get(), false, Qt::MoveAction)) << "a drag that can only move";
     const auto twoFolders = urls({folder, root()});
-    ASSERT_TRUE(enter(view, twoFolders.get()));
-    EXPECT_TRUE(drop(view, twoFolders.get()));
+    ASSERT_TRUE(send(view, twoFolders.get()));
+    EXPECT_TRUE(send(view, twoFolders.get(), true));
     EXPECT_EQ(view.received, std::vector<fs::path>{folder});
     EXPECT_FALSE(view.highlighted());
 
     // A folder gone by the time of the drop reaches nobody.
-    ASSERT_TRUE(enter(view, twoFolders.get()));
+    ASSERT_TRUE(send(view, twoFolders.get()));
     fs::remove(folder);
-    EXPECT_FALSE(drop(view, twoFolders.get()));
+    EXPECT_FALSE(send(view, twoFolders.get(), true));
     EXPECT_EQ(view.received.size(), 1u);
-}
 
-TEST_F(NIDragViewTest, MainWindowConvertsADroppedFolderAndOffersTheSaveCommandUntilCleared) {
+    // The main window converts a dropped folder and offers the save command until cleared.
     MainWindow window;
     const auto* label = window.findChild<QLabel*>(QStringLiteral("statusLabel"));
     const auto* save = window.findChild<QAction*>(QStringLiteral("actionSaveFiles"));
@@ -114,8 +105,8 @@ TEST_F(NIDragViewTest, MainWindowConvertsADroppedFolderAndOffersTheSaveCommandUn
     test::writeFile(folder / "Groceries.txt", "Groceries\n\nMilk.\n");
     AppDelegate appDelegate(&window);
     window.setAppDelegate(&appDelegate);
-    ASSERT_TRUE(enter(*window.dragView(), urls({folder}).get()));
-    EXPECT_TRUE(drop(*window.dragView(), urls({folder}).get()));
+    ASSERT_TRUE(send(*window.dragView(), urls({folder}).get()));
+    EXPECT_TRUE(send(*window.dragView(), urls({folder}).get(), true));
     // The conversion starts once the drop has returned.
     EXPECT_FALSE(appDelegate.exportURL());
     for (int round = 0; round < 5 && !appDelegate.exportURL(); ++round) QCoreApplication::processEvents();
