@@ -31,18 +31,15 @@ protected:
         freezeNotes();
     }
     void TearDown() override {
-        if (!shm_.empty()) {
-            std::error_code ec;
-            fs::remove_all(shm_, ec);
-        }
+        std::error_code ec;
+        if (!shm_.empty()) fs::remove_all(shm_, ec);
         ExportTest::TearDown();
     }
 
     // A temporary area on another file system than the output, so the move
     // copies; empty when the machine has none.
     fs::path otherFileSystem() {
-        struct stat shm {};
-        struct stat here {};
+        struct stat shm {}, here {};
         if (::stat("/dev/shm", &shm) != 0 || ::stat(root().c_str(), &here) != 0 || shm.st_dev == here.st_dev)
             return {};
         shm_ = fs::path("/dev/shm") /
@@ -56,10 +53,7 @@ protected:
         const std::string log = (root() / "child.log").native();
         const pid_t pid = ::fork();
         if (pid == 0) {
-            struct sigaction standard {};
-            standard.sa_handler = SIG_DFL;
-            for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-                ::sigaction(signal, &standard, nullptr);
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(signal, SIG_DFL);
             sigset_t none;
             sigemptyset(&none);
             ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -100,9 +94,8 @@ protected:
 
     static bool readsFrom(pid_t pid, const fs::path& folder) {
         std::error_code ec;
-        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
             if (fs::read_symlink(fd.path(), ec).native().starts_with(folder.native() + "/")) return true;
-        }
         return false;
     }
     // The unique folder in container whose export (still under its hidden
