@@ -25,12 +25,8 @@ TEST_F(CommandLineNotices, EveryKindIsAWarningLineAndAReportEntryInWalkOrder) {
     freezeNotes();
     const fs::path out = root() / "out", report = root() / "report.json";
     // An en_US export read under de_DE: the dates fail and the hint names en_US.
-    const Names german = {"env", "-u", "LC_ALL", "-u", "LC_TIME", "LANG=de_DE.UTF-8", kCli()};
-    const auto run_ = [&](Names args) {
-        args.insert(args.begin(), german.begin(), german.end());
-        return run(args);
-    };
-    auto result = run_({"-q", "--report", report.native(), "-o", out.native(), notes().native()});
+    const ScopedEnvironment german{{"LC_ALL", "de_DE.UTF-8"}, {"LC_TIME", "de_DE.UTF-8"}, {"LANG", "de_DE.UTF-8"}};
+    auto result = cli({"-q", "--report", report.native(), "-o", out.native(), notes().native()});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, (out / "Notara Export").native() + "\n");
     const Names lines = warnings(result.err);
@@ -73,8 +69,8 @@ TEST_F(CommandLineNotices, EveryKindIsAWarningLineAndAReportEntryInWalkOrder) {
         std::erase_if(some, [](const std::string& line) { return has(line, "→ “Media/"); });
         return some;
     };
-    EXPECT_EQ(withoutMedia(warnings(run_({"-n", notes().native()}).err)), withoutMedia(lines));
-    result = run_({"-n", "--date-locale", "en_US.UTF-8", "--report", "-", notes().native()});
+    EXPECT_EQ(withoutMedia(warnings(cli({"-n", notes().native()}).err)), withoutMedia(lines));
+    result = cli({"-n", "--date-locale", "en_US.UTF-8", "--report", "-", notes().native()});
     EXPECT_EQ(result.status, 0) << result.err;
     const json dry = json::parse(result.out);  // the report replaces the tree on stdout
     EXPECT_EQ(dry["dryRun"], true);
@@ -88,13 +84,13 @@ TEST_F(CommandLineNotices, EveryKindIsAWarningLineAndAReportEntryInWalkOrder) {
 
     // --strict: exit 4 and nothing moved, the report still written.
     const fs::path strictOut = root() / "strict";
-    result = run_({"--strict", "--report", report.native(), "-o", strictOut.native(), notes().native()});
+    result = cli({"--strict", "--report", report.native(), "-o", strictOut.native(), notes().native()});
     EXPECT_EQ(result.status, 4);
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(has(result.err, "nothing was moved: 18 warnings with --strict")) << result.err;
     EXPECT_TRUE(json::parse(readFile(report))["destination"].is_null());
     EXPECT_FALSE(fs::exists(strictOut / "Notara Export"));
-    EXPECT_EQ(run_({"-n", "--strict", notes().native()}).status, 4);
+    EXPECT_EQ(cli({"-n", "--strict", notes().native()}).status, 4);
     EXPECT_TRUE(leftInTemporaryArea().empty());
 
     // Usage errors: an unknown locale, a report inside the export.
