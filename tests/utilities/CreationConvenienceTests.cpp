@@ -9,17 +9,14 @@ using ni::Range;
 
 std::u16string repeated(std::u16string_view piece, int times) {
     std::u16string text;
-    for (int i = 0; i < times; ++i) text += piece;
+    while (times-- > 0) text += piece;
     return text;
 }
 
-TEST(CreationConvenience, SingleCharacterStrings) {
+TEST(CreationConvenience, TextIsTrimmedAndCutAtTheLastWordStartInTheRange) {
     EXPECT_EQ(ni::stringWithCharacter(u'\0'), std::u16string(1, u'\0'));
     EXPECT_EQ(ni::stringWithCharacter(char16_t(0xD83D)), std::u16string(1, char16_t(0xD83D)));
     EXPECT_EQ(ni::attachmentCharacter(), u"\uFFFC");
-}
-
-TEST(CreationConvenience, TextIsTrimmedAndCutAtTheLastWordStartInTheRange) {
     const std::u16string exact = repeated(u"ab ", 33) + u"c";       // 100 units, a word at its very end
     const std::u16string words = repeated(u"word ", 26);            // words start every 5 units
     const std::u16string head = repeated(u"a", 90) + u" bcdefgh ";  // 99 units
