@@ -159,14 +159,10 @@ TEST(StringPathVirtualPaths, HomeDirectoryIsAbbreviatedOnlyAsWholeComponents) {
     if (bytes.empty() || std::any_of(bytes.begin(), bytes.end(), [](unsigned char c) { return c > 127; }))
         GTEST_SKIP() << "needs an ASCII home directory other than /";
     const std::u16string home(bytes.begin(), bytes.end());
-    const auto abbreviated = [](const std::u16string& path) {
-        return stringByAbbreviatingUserDirectoryInPath(path);
-    };
-    EXPECT_EQ(abbreviated(home), u"~");
-    EXPECT_EQ(abbreviated(home + u"/"), u"~/");
-    EXPECT_EQ(abbreviated(home + u"/Caf\u00e9/\U0001F600"), u"~/Caf\u00e9/\U0001F600");
-    for (const std::u16string& path : Names{home + u"name/x", u"/x" + home, u"~/x", u"Notes", u""})
-        EXPECT_EQ(abbreviated(path), path);
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {home, u"~"}, {home + u"/", u"~/"}, {home + u"/Caf\u00e9/\U0001F600", u"~/Caf\u00e9/\U0001F600"},
+        {home + u"name/x", home + u"name/x"}, {u"/x" + home, u"/x" + home}, {u"~/x", u"~/x"}, {u"", u""}};
+    for (const auto& [path, expected] : cases) EXPECT_EQ(stringByAbbreviatingUserDirectoryInPath(path), expected);
 }
 
 }  // namespace
