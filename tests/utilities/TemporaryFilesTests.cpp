@@ -24,7 +24,7 @@ TEST(UniqueIdentifier, ThirtyTwoLowerCaseHexDigitsThatDontRepeat) {
     EXPECT_NE(first, second);
 }
 
-TEST_F(TemporaryFiles, UniqueFoldersArePrivateAndSideBySide) {
+TEST_F(TemporaryFiles, UniqueFoldersArePrivateSideBySideAndNeverInAHijackedContainer) {
     EXPECT_EQ(temporaryContainerURLForContext(std::nullopt), temporaryContainer());
     EXPECT_EQ(temporaryContainerURLForContext("ctx"), temporaryContainer() / "ctx");
     EXPECT_FALSE(test::fs::exists(temporaryContainer()));  // asking creates nothing
@@ -53,12 +53,11 @@ TEST_F(TemporaryFiles, UniqueFoldersArePrivateAndSideBySide) {
     ::chmod(temporaryContainer().c_str(), 0777);
     ASSERT_TRUE(createUniqueTemporaryDirectoryWithError(nullptr));
     EXPECT_EQ(mode(temporaryContainer()), 0700u);
-}
+    test::fs::remove_all(temporaryContainer());
 
-TEST_F(TemporaryFiles, HijackedContainerIsRefusedAndNeverWrittenInto) {
+    // A hijacked container is refused and never written into.
     test::fs::create_directories(root() / "attacker");
     test::fs::create_directory_symlink(root() / "attacker", temporaryContainer());
-    Error error;
     EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
     EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
     EXPECT_NE(error.message().find("symbolic link"), std::string::npos);
