@@ -6,15 +6,13 @@ namespace {
 
 const std::vector<std::string> kPlainText = {std::string(kUTTypePlainText)};
 
-TEST(TypeIdentifiers, NotesAreTellingApartByExtensionInAnyCase) {
+TEST(TypeIdentifiers, NotesAreToldApartByExtensionInAnyCaseAlongTheHierarchy) {
     for (const char* note : {"txt", "TXT", "Txt", "text", "md", "MD", "markdown", "log", "cpp", "py", "ts"})
         EXPECT_TRUE(pathExtensionConformsToTypes(note, kPlainText)) << note;
     for (const char* other : {"png", "jpg", "csv", "html", "rtf", "pdf", "json", "inkvale", "", "unknown"})
         EXPECT_FALSE(pathExtensionConformsToTypes(other, kPlainText)) << other;
     EXPECT_FALSE(pathExtensionConformsToTypes("txt", {}));
-}
-
-TEST(TypeIdentifiers, ConformanceFollowsTheHierarchyAndStopsAtFirstMatch) {
+    // Conformance follows the hierarchy and stops at the first match.
     EXPECT_TRUE(typeIdentifierConformsToType("public.c-plus-plus-source", "public.plain-text"));
     EXPECT_TRUE(typeIdentifierConformsToType("public.plain-text", "public.plain-text"));
     EXPECT_FALSE(typeIdentifierConformsToType("public.rtf", "public.plain-text"));
@@ -26,9 +24,7 @@ TEST(TypeIdentifiers, ConformanceFollowsTheHierarchyAndStopsAtFirstMatch) {
     EXPECT_TRUE(pathExtensionConformsToTypes("ts", kPlainText));
     EXPECT_TRUE(
         typeIdentifierConformsToType(*preferredTypeIdentifierForPathExtension("inkvale"), kUTTypePackage));
-}
-
-TEST(TypeIdentifiers, PreferredTagsAndIdentifiers) {
+    // Preferred tags and identifiers.
     EXPECT_EQ(preferredPathExtensionForTypeIdentifier("public.jpeg"), "jpg");
     EXPECT_EQ(preferredPathExtensionForTypeIdentifier("public.folder"), std::nullopt);
     EXPECT_EQ(preferredTypeIdentifierForMIMEType("TEXT/PLAIN"), "public.plain-text");
