@@ -38,9 +38,8 @@ TEST_F(URLPathUtilities, ValuesDescribeTheItemItselfNeverALinksTarget) {
         EXPECT_EQ(isDirectoryURL(root() / name), flags[0]);
     }
     EXPECT_EQ(uncachedResourceValueForKey(root() / "note.txt", "Unknown", nullptr), std::nullopt);
-}
 
-TEST_F(URLPathUtilities, MissingItemsReportThroughTheErrorSlot) {
+    // Missing items report through the error slot.
     Error error;
     EXPECT_FALSE(
         uncachedResourceValuesForKeys(root() / "missing", {std::string(kURLIsDirectoryKey)}, &error));
