@@ -45,16 +45,12 @@ void checkNode(pugi::xml_node node) {
 }
 
 const ni::SheetTemplate& sheetTemplate() {
-    static ni::SheetTemplate cut;
-    static const bool loaded = [] {
+    static const ni::SheetTemplate cut = [] {
+        ni::SheetTemplate loaded;
         ni::Error error;
-        if (!ni::loadTemplateContent(NI_TEMPLATE_DIR, cut, &error)) {
-            std::fprintf(stderr, "%s\n", error.message().c_str());
-            std::abort();
-        }
-        return true;
+        if (!ni::loadTemplateContent(NI_TEMPLATE_DIR, loaded, &error)) fail(error.message().c_str());
+        return loaded;
     }();
-    (void)loaded;
     return cut;
 }
 
@@ -70,9 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
     std::u16string text;
     if (rawUnits) {
-        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                 static_cast<unsigned char>(bytes[i + 1]) << 8));
+        for (std::size_t i = 0; i + 1 < size - 1; i += 2) text.push_back(char16_t(data[1 + i] | data[2 + i] << 8));
     } else {
         std::size_t bad = 0;
         auto decoded = ni::utf16FromUTF8(bytes, &bad);
