@@ -10,12 +10,10 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <unordered_set>
-#include <vector>
 
 #include "utilities/StringPathUtilities.hpp"
 
@@ -25,9 +23,6 @@ namespace {
     std::fprintf(stderr, "invariant broken: %s\n", what);
     std::abort();
 }
-
-bool isHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 void checkSanitized(const std::u16string& text) {
     const std::u16string name = ni::stringByReplacingUnallowedFilenameCharacters(text);
@@ -39,15 +34,14 @@ void checkSanitized(const std::u16string& text) {
         if (std::u16string_view(u"\\/:?*<>\"|").find(c) != std::u16string_view::npos)
             fail("reserved character");
         if (c == u'\t' || c == u'\n' || c == 0xFFFF) fail("tab, line feed or U+FFFF");
-        if (isHigh(c) && i + 1 < name.size() && isLow(name[i + 1])) fail("character beyond the BMP");
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF)
+            fail("character beyond the BMP");
     }
     if (!name.empty() && (name.front() == u' ' || name.back() == u' ')) fail("outer blank");
     if (text.size() <= 100 && text.find_first_of(u"\\/:?*<>\"|") == std::u16string::npos) {
         // Short text with nothing reserved loses no letters: only blanks and dots change.
         const auto letters = [](const std::u16string& s) {
-            std::size_t count = 0;
-            for (const char16_t c : s) count += (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-            return count;
+            return std::count_if(s.begin(), s.end(), [](char16_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; });
         };
         if (letters(name) != letters(text)) fail("letters lost from short text");
     }
@@ -55,12 +49,9 @@ void checkSanitized(const std::u16string& text) {
 
 std::vector<std::u16string> components(std::u16string_view path) {
     std::vector<std::u16string> names;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t slash = path.find(u'/', start);
-        if (slash == std::u16string_view::npos) slash = path.size();
+    for (std::size_t start = 0, slash; start <= path.size(); start = slash + 1) {
+        slash = std::min(path.find(u'/', start), path.size());
         if (slash > start) names.emplace_back(path.substr(start, slash - start));
-        start = slash + 1;
     }
     return names;
 }
@@ -89,9 +80,8 @@ void checkRelative(std::u16string_view path, const std::u16string& base) {
                           std::equal(baseNames.begin(), baseNames.end(), pathNames.begin());
     if (relative.has_value() != expected) fail("relation disagrees with the components");
     if (!relative) return;
-    std::vector<std::u16string> rest(pathNames.begin() + static_cast<std::ptrdiff_t>(baseNames.size()),
-                                     pathNames.end());
-    if (components(*relative) != rest) fail("relative path isn't the rest of the path");
+    if (components(*relative) != std::vector(pathNames.begin() + std::ssize(baseNames), pathNames.end()))
+        fail("relative path isn't the rest of the path");
     if (!relative->empty() && (relative->front() == u'/' || relative->back() == u'/')) fail("outer slash");
     // Every path is relative to itself as nothing at all.
     if ((pathAbsolute || !pathNames.empty()) && ni::pathRelativeToBasePath(path, std::u16string(path)) != u"")
@@ -142,14 +132,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t count = size - 1;
     switch (data[0] % 4) {
         case 0:
+            checkSanitized(std::u16string(bytes, bytes + count));
+            break;
         case 1: {
             std::u16string text;
-            if (data[0] % 4 == 1) {
-                for (std::size_t i = 0; i + 1 < count; i += 2)
-                    text.push_back(static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8));
-            } else {
-                text.assign(bytes, bytes + count);
-            }
+            for (std::size_t i = 0; i + 1 < count; i += 2) text.push_back(char16_t(bytes[i] | bytes[i + 1] << 8));
             checkSanitized(text);
             break;
         }
@@ -158,12 +145,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::u16string path, base;
             bool inBase = false;
             for (std::size_t i = 0; i < count; ++i) {
-                if (bytes[i] == 0xFF && !inBase) {
+                if (bytes[i] == 0xFF && !inBase)
                     inBase = true;
-                    continue;
-                }
-                (inBase ? base : path)
-                    .push_back(bytes[i] >= 0xF0 ? static_cast<char16_t>(0xD800 + bytes[i]) : bytes[i]);
+                else
+                    (inBase ? base : path).push_back(bytes[i] >= 0xF0 ? char16_t(0xD800 + bytes[i]) : bytes[i]);
             }
             checkStandardized(path);
             if (inBase) {
