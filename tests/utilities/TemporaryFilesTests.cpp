@@ -17,14 +17,13 @@ protected:
     }
 };
 
-TEST(UniqueIdentifier, ThirtyTwoLowerCaseHexDigitsThatDontRepeat) {
-    const std::string first = newUniqueIdentifier(), second = newUniqueIdentifier();
-    EXPECT_EQ(first.size(), 32u);
-    EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos) << first;
-    EXPECT_NE(first, second);
-}
-
 TEST_F(TemporaryFiles, UniqueFoldersArePrivateSideBySideAndNeverInAHijackedContainer) {
+    // Identifiers: 32 lower-case hex digits that don't repeat.
+    const std::string id = newUniqueIdentifier();
+    EXPECT_EQ(id.size(), 32u);
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos) << id;
+    EXPECT_NE(id, newUniqueIdentifier());
+
     EXPECT_EQ(temporaryContainerURLForContext(std::nullopt), temporaryContainer());
     EXPECT_EQ(temporaryContainerURLForContext("ctx"), temporaryContainer() / "ctx");
     EXPECT_FALSE(test::fs::exists(temporaryContainer()));  // asking creates nothing
@@ -77,18 +76,7 @@ TEST_F(TemporaryFiles, UniqueFoldersArePrivateSideBySideAndNeverInAHijackedConta
     EXPECT_EQ(status, test::runningAsRoot() ? 0 : 1);
 }
 
-TEST_F(TemporaryFiles, TemporaryDirectoryComesFromTMPDIR) {
-    ::setenv("TMPDIR", "relative/path", 1);
-    EXPECT_EQ(temporaryDirectory(), "/tmp");
-    ::setenv("TMPDIR", (root() / "missing").c_str(), 1);
-    Error error;
-    EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
-    EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
-    EXPECT_EQ(error.path(), root() / "missing");
-    EXPECT_FALSE(test::fs::exists(root() / "missing"));
-}
-
-TEST_F(TemporaryFiles, TemporaryFilesAreEmptyFilesOrPackageFolders) {
+TEST_F(TemporaryFiles, TemporaryFilesAreEmptyFilesOrPackageFoldersUnderTMPDIR) {
     const auto text = createTemporaryFileWithPathExtension("txt");
     ASSERT_TRUE(text);
     EXPECT_TRUE(test::fs::is_regular_file(*text));
@@ -107,6 +95,15 @@ TEST_F(TemporaryFiles, TemporaryFilesAreEmptyFilesOrPackageFolders) {
     EXPECT_FALSE(test::fs::exists(*tooLong, ec));
     EXPECT_EQ(error.kind(), ErrorKind::WriteFailed);
     EXPECT_EQ(error.osError(), ENAMETOOLONG);
+
+    // The temporary area comes from an absolute TMPDIR, and a missing one is never made.
+    ::setenv("TMPDIR", "relative/path", 1);
+    EXPECT_EQ(temporaryDirectory(), "/tmp");
+    ::setenv("TMPDIR", (root() / "missing").c_str(), 1);
+    EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
+    EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
+    EXPECT_EQ(error.path(), root() / "missing");
+    EXPECT_FALSE(test::fs::exists(root() / "missing"));
 }
 
 }  // namespace
