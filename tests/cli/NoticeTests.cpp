@@ -51,8 +51,8 @@ TEST_F(CommandLineNotices, EveryKindIsAWarningLineAndAReportEntryInWalkOrder) {
     ASSERT_EQ(doc["sheets"].size(), 10u);
     for (const json& sheet : doc["sheets"]) {
         EXPECT_EQ(sheet.size(), 6u) << sheet;
-        EXPECT_TRUE(sheet["note"].is_string() && sheet["package"].is_string() && sheet["tags"].is_number());
-        EXPECT_TRUE(sheet["picture"].is_string() || sheet["picture"].is_null());
+        EXPECT_TRUE(sheet["note"].is_string() && sheet["package"].is_string() && sheet["tags"].is_number() &&
+                    (sheet["picture"].is_string() || sheet["picture"].is_null()));
         EXPECT_TRUE(sheet["created"].is_null() && sheet["modified"].is_null()) << "no date reads in de_DE";
         EXPECT_TRUE(fs::is_directory(out / "Notara Export" / sheet["package"].get<std::string>())) << sheet;
     }
