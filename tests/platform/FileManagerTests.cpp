@@ -133,3 +133,41 @@ TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {
 
 }  // namespace
 }  // namespace ni
+
+namespace ni {
+namespace {
+
+// A picture is opened beneath its folder and nowhere else: a link anywhere on
+// the way, or a way out, is refused, however the kernel offers to resolve it.
+using OpenBeneath = test::ScratchTest;
+
+TEST_F(OpenBeneath, OnlyARegularFileReachedWithoutLinksOpens) {
+    const fs::path pictures = root() / "Pictures";
+    writeFile(pictures / "a" / "photo.png", "png");
+    writeFile(root() / "outside" / "photo.png", "secret");
+    fs::create_directory_symlink("../outside", pictures / "linked");
+    fs::create_symlink("a/photo.png", pictures / "alias.png");
+    const struct {
+        const char* relative;
+        ErrorKind expected;
+    } rows[] = {{"a/photo.png", ErrorKind::None},         {"linked/photo.png", ErrorKind::NotRegularFile},
+                {"alias.png", ErrorKind::NotRegularFile}, {"../outside/photo.png", ErrorKind::NotRegularFile},
+                {"a", ErrorKind::NotRegularFile},         {"a/gone.png", ErrorKind::FileNotFound}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.relative);
+        Error error;
+        const int fd = openRegularFileBeneath(pictures, row.relative, &error);
+        EXPECT_EQ(error.kind(), row.expected);
+        EXPECT_EQ(fd >= 0, row.expected == ErrorKind::None);
+        if (fd < 0) {
+            EXPECT_EQ(error.path(), pictures / row.relative);
+            continue;
+        }
+        char bytes[8] = {};
+        EXPECT_EQ(::read(fd, bytes, sizeof bytes), 3);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+}  // namespace ni

@@ -87,7 +87,9 @@ TEST_F(FileWrapperWrite, DatesAreAppliedExactlyOrNotAtAll) {
         const auto seconds = duration_cast<std::chrono::seconds>((day + 15h + 4min).time_since_epoch()).count();
         // Unapplied means the time the item got when written, not a clamped one.
         EXPECT_EQ(st.st_mtim.tv_sec, applied ? seconds : st.st_mtim.tv_sec) << url;
-        if (!applied) EXPECT_LT(std::abs(st.st_mtim.tv_sec - ::time(nullptr)), 3600);
+        if (!applied) {
+            EXPECT_LT(std::abs(st.st_mtim.tv_sec - ::time(nullptr)), 3600);
+        }
     }
 }
 
