@@ -53,17 +53,13 @@ protected:
         root_ =
             fs::path(NI_TEST_SCRATCH_DIR) / (std::string(info->test_suite_name()) + "." + info->name() + "." +
                                              std::to_string(::getpid()) + "." + std::to_string(counter++));
-        std::error_code ec;
-        fs::remove_all(root_, ec);
+        removeTree(root_);  // a crashed earlier run's, under the same name
         fs::create_directories(root_ / "tmp");
         if (const char* old = std::getenv("TMPDIR")) oldTmpdir_ = old;
         ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
     }
     void TearDown() override {
-        if (oldTmpdir_)
-            ::setenv("TMPDIR", oldTmpdir_->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
+        oldTmpdir_ ? ::setenv("TMPDIR", oldTmpdir_->c_str(), 1) : ::unsetenv("TMPDIR");
         removeTree(root_);
     }
 
@@ -288,8 +284,7 @@ struct ExpectedNotice {
 // Writes at notes an export that gives a notice of every kind; returns them in
 // the order of the walk, for dates read in de_DE (the notes' dates are en_US).
 inline std::vector<ExpectedNotice> writeExportWithEveryNotice(const fs::path& notes) {
-    const std::string longStem(251, 'x');
-    const std::string longPicture(246, 'p');
+    const std::string longStem(251, 'x'), longPicture(246, 'p');
     writeFile(notes / "Control.txt", "Control\nA\x01" "B\x02" "C\n");
     writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
     writeFile(notes / "Folder picture.txt", "Folder\n\nPicture: album\n");
@@ -336,7 +331,6 @@ inline std::vector<ExpectedNotice> writeExportWithEveryNotice(const fs::path& no
 // A front end that records what the controller and the conversion asked of it.
 class RecordingUserInterface : public ni::UserInterface {
 public:
-    bool window = true;
     std::vector<std::string> statusTexts;
     std::vector<ni::Alert> alerts;
     std::vector<ni::Error> errors;
@@ -347,7 +341,7 @@ public:
     // What the next folder panel answers; nothing means cancel.
     std::optional<std::filesystem::path> panelAnswer;
 
-    bool hasWindow() const override { return window; }
+    bool hasWindow() const override { return true; }
     void setStatusText(const std::string& text) override { statusTexts.push_back(text); }
     int runAlert(const ni::Alert& alert) override { return alerts.push_back(alert), 0; }
     void presentError(const ni::Error& error) override { errors.push_back(error); }

@@ -80,7 +80,7 @@ TEST_F(Conversion, WritesOneGroupPerSubFolderAndSkipsWhatIsNoNoteOrALink) {
     EXPECT_EQ(tree(notes()), before);  // the source is only read
 }
 
-TEST_F(Conversion, NothingToConvertAlertsAndABadNoteFailsTheRunKeepingTheEarlierExport) {
+TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
     controller.openFolder();  // cancelled
     writeFile(root() / "Empty" / "budget.csv", "1,2\n");
     writeFile(root() / "Empty" / ".hidden.txt", "x");
@@ -96,46 +96,40 @@ TEST_F(Conversion, NothingToConvertAlertsAndABadNoteFailsTheRunKeepingTheEarlier
     EXPECT_TRUE(leftInTemporaryArea().empty());
 
     writeFile(notes() / "Groceries.txt", "Groceries\n\nMilk and bread.\n");
-    const fs::path exportURL = convert(notes());
+    const fs::path first = convert(notes());
     EXPECT_EQ(ui.statusTexts, Names{std::string(kLabelExportPending)});
     EXPECT_EQ(ui.pendingChanges, std::vector<bool>{true});
     EXPECT_EQ(ui.panels.back(), PanelPresentation::WindowModalSheet);
+    // The replaced export could no longer be saved: it is gone, its unique folder too.
+    const fs::path exportURL = convert(notes());
+    ASSERT_NE(first, exportURL);
+    EXPECT_FALSE(fs::exists(first.parent_path()));
 
-    // One bad note fails the run before anything is written; the earlier export stays pending.
+    // A bad note fails the run before anything is written, a cancelled run shows nothing;
+    // either leaves the pending export as it was.
     writeFile(root() / "Broken" / "Good.txt", "Good");
     writeFile(root() / "Broken" / "Sub" / "Bad.txt", "Bad \xFF");
     EXPECT_EQ(controller.runFolderConversionAtURL(root() / "Broken"), ConversionOutcome::Failed);
     ASSERT_EQ(ui.errors.size(), 1u);
     EXPECT_EQ(ui.errors[0].kind(), ErrorKind::InvalidUTF8);
     EXPECT_EQ(ui.errors[0].path(), root() / "Broken" / "Sub" / "Bad.txt");
+    requestCancellation();
+    EXPECT_EQ(controller.runFolderConversionAtURL(notes()), ConversionOutcome::Cancelled);
+    clearCancellation();
+    EXPECT_EQ(ui.errors.size(), 1u);
     EXPECT_EQ(controller.exportURL(), exportURL);
-    EXPECT_EQ(ui.statusTexts.size(), 1u);
     EXPECT_EQ(leftInTemporaryArea(), Names{exportURL.parent_path().filename()});
-}
 
-TEST_F(Conversion, TheFirstBadNoteInNameOrderIsReported) {
-    // Enough notes to be read on several threads; two of them bad.
-    for (int i = 100; i < 400; ++i) writeFile(notes() / (std::to_string(i) + ".txt"), i % 150 == 20 ? "\xFF" : "ok");
-    Error error;
-    EXPECT_FALSE(controller.convertFolderAtURL(notes(), &error));
-    EXPECT_EQ(error.path(), notes() / "170.txt");
-    EXPECT_TRUE(leftInTemporaryArea().empty());
-}
-
-TEST_F(Conversion, SavingKeepsTheExportUntilAMoveSucceedsThenRevealsAndClearsIt) {
-    writeFile(notes() / "Groceries.txt", "Groceries\n\nMilk and bread.\n");
-    const fs::path exportURL = convert(notes());
     ui.panelAnswer.reset();
     controller.saveFiles();  // cancelled
     EXPECT_EQ(controller.exportURL(), exportURL);
-
     // An existing export at the destination: an error, and the export stays pending for another folder.
     const fs::path chosen = root() / "Chosen";
     writeFile(chosen / "Notara Export" / "mine.txt", "keep");
     ui.panelAnswer = chosen;
     controller.saveFiles();
-    ASSERT_EQ(ui.errors.size(), 1u);
-    EXPECT_EQ(ui.errors[0].kind(), ErrorKind::AlreadyExists);
+    ASSERT_EQ(ui.errors.size(), 2u);
+    EXPECT_EQ(ui.errors[1].kind(), ErrorKind::AlreadyExists);
     EXPECT_EQ(readFile(chosen / "Notara Export" / "mine.txt"), "keep");
     EXPECT_EQ(controller.exportURL(), exportURL);
     EXPECT_EQ(ui.statusTexts.back(), kLabelExportPending);
@@ -153,35 +147,22 @@ TEST_F(Conversion, SavingKeepsTheExportUntilAMoveSucceedsThenRevealsAndClearsIt)
     EXPECT_EQ(ui.pendingChanges.back(), false);
     EXPECT_FALSE(fs::exists(exportURL.parent_path()));
 
-    // Nothing pending: saving does nothing and quitting leaves the moved export alone.
+    // Nothing pending: saving does nothing and quitting leaves the moved export and the notes alone.
     controller.saveFiles();
-    EXPECT_EQ(ui.panels.size(), 4u);
+    EXPECT_EQ(ui.panels.size(), 6u);
+    controller.applicationWillTerminate();
     controller.applicationWillTerminate();
     EXPECT_TRUE(fs::is_directory(moved / "Groceries.inkvale"));
+    EXPECT_TRUE(fs::exists(notes() / "Groceries.txt"));
 }
 
-TEST_F(Conversion, AConversionReplacingAPendingExportRemovesItAndACancelledOneKeepsIt) {
-    writeFile(notes() / "Groceries.txt", "Groceries\n\nMilk and bread.\n");
-    const fs::path first = convert(notes());
-    const fs::path second = convert(notes());
-    ASSERT_NE(first, second);
-    // The replaced export could no longer be saved: it is gone, its unique folder too.
-    EXPECT_FALSE(fs::exists(first.parent_path()));
-    EXPECT_TRUE(fs::is_directory(second / "Groceries.inkvale"));
-
-    // A cancelled conversion shows nothing and leaves the pending export as it was.
-    requestCancellation();
-    EXPECT_EQ(controller.runFolderConversionAtURL(notes()), ConversionOutcome::Cancelled);
-    clearCancellation();
-    EXPECT_TRUE(ui.errors.empty());
-    EXPECT_EQ(controller.exportURL(), second);
-    EXPECT_EQ(leftInTemporaryArea(), Names{second.parent_path().filename()});
-
-    controller.applicationWillTerminate();
-    EXPECT_FALSE(fs::exists(second.parent_path()));
-    EXPECT_FALSE(controller.exportURL());
-    EXPECT_TRUE(fs::exists(notes() / "Groceries.txt"));
-    controller.applicationWillTerminate();  // twice is harmless
+TEST_F(Conversion, TheFirstBadNoteInNameOrderIsReported) {
+    // Enough notes to be read on several threads; two of them bad.
+    for (int i = 100; i < 400; ++i) writeFile(notes() / (std::to_string(i) + ".txt"), i % 150 == 20 ? "\xFF" : "ok");
+    Error error;
+    EXPECT_FALSE(controller.convertFolderAtURL(notes(), &error));
+    EXPECT_EQ(error.path(), notes() / "170.txt");
+    EXPECT_TRUE(leftInTemporaryArea().empty());
 }
 
 TEST_F(Conversion, CollidingNamesAreNumberedInNameOrder) {
