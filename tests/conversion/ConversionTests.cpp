@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 
 #include "TestSupport.hpp"
 #include "conversion/AppDelegate.hpp"
@@ -240,6 +241,12 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
     EXPECT_EQ(top.package, "Top.inkvale");
     EXPECT_FALSE(top.picture || top.created || top.modified);
     EXPECT_EQ(summary.sheets[8].package, "a - 2.inkvale");
+    // The picture with a name at the limit is copied whole under a name that fits.
+    const fs::path media = *controller.exportURL() / "Long picture.inkvale" / "Media";
+    ASSERT_EQ(entriesOf(media).size(), 1u);
+    const std::string copied = entriesOf(media)[0];
+    EXPECT_TRUE(copied.size() <= NAME_MAX && copied.starts_with("ppp") && copied.ends_with(".jpg")) << copied;
+    EXPECT_EQ(readFile(media / copied), "jpg");
 
     // Read in the notes' own locale, the dates give no notice and carry their dates.
     setDateLocaleOverride("en_US");

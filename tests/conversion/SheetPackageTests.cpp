@@ -1,9 +1,16 @@
 #include <sys/stat.h>
 
+#include <climits>
+#include <set>
+
 #include "TestSupport.hpp"
+#include "conversion/Notice.hpp"
+#include "conversion/PackageNames.hpp"
 #include "conversion/SheetPackage.hpp"
 #include "platform/FileWrapper.hpp"
 #include "platform/Resources.hpp"
+#include "platform/UTF8.hpp"
+#include "utilities/StringPathUtilities.hpp"
 
 namespace ni {
 namespace {
@@ -67,6 +74,53 @@ TEST_F(SheetPackage, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1704467040);  // set after the contents, access time alike
     EXPECT_EQ(st.st_atim.tv_sec, 1704467040);
+}
+
+TEST(PackageNames, CollisionsAreNumberedAndLongNamesCutToUniqueNamesThatFit) {
+    std::string e125, hangul82;
+    for (int i = 0; i < 125; ++i) e125 += "\xC3\xA9";         // é, two bytes each
+    for (int i = 0; i < 82; ++i) hangul82 += "\xED\x95\x9C";  // three bytes, nine decomposed
+    const std::string n = ".inkvale";
+    const struct {
+        std::string preferred, expected;  // expected empty: any name that fits
+        bool numbered, shortened;
+    } cases[] = {
+        {"x" + n, "x - 2" + n, true, false},  // a group folder has the name
+        {"A" + n, "A" + n, false, false},
+        {"a" + n, "a - 2" + n, true, false},
+        {"a" + n, "a - 3" + n, true, false},
+        {"Cafe\xCC\x81" + n, "Cafe\xCC\x81" + n, false, false},
+        {"Caf\xC3\xA9" + n, "Cafe\xCC\x81 - 2" + n, true, false},
+        // Names that aren't UTF-8 stay byte for byte until they collide.
+        {"x\xFE" + n, "x\xFE" + n, false, false},
+        {"x\xFF" + n, "x\xEF\xBF\xBD - 2" + n, true, false},
+        // A cut keeps as much as fits and never splits a character.
+        {std::string(251, 'n') + n, std::string(247, 'n') + n, false, true},
+        {std::string(252, 'n') + n, "", false, true},
+        {e125 + "x" + n, e125.substr(0, 246) + n, false, true},
+        {hangul82 + "ab" + n, hangul82 + "a" + n, false, true},
+        {hangul82 + "ab" + n, "", false, true},  // decomposed and numbered it would not fit
+        // Σ lower-cases to ς at a word's end only.
+        {"ΟΔΟΣ" + n, "ΟΔΟΣ" + n, false, false},
+        {"ΟΔΟΣ" + n, "", true, false},
+        {"ΟΔΟΣ ΟΔΟΣ" + n, "ΟΔΟΣ ΟΔΟΣ" + n, false, false},
+        {"ΟΔΟΣ ΟΔΟΣ" + n, "", true, false},
+    };
+    PackageNames names;
+    names.take("x" + n);
+    std::set<std::u16string> keys;
+    for (const auto& c : cases) {
+        NameChange change;
+        const std::string chosen = names.assign(c.preferred, &change);
+        SCOPED_TRACE(chosen);
+        if (!c.expected.empty()) {
+            EXPECT_EQ(chosen, c.expected);
+        }
+        EXPECT_LE(chosen.size(), std::size_t{NAME_MAX});
+        EXPECT_EQ(change.numbered, c.numbered);
+        EXPECT_EQ(change.shortened, c.shortened);
+        EXPECT_TRUE(keys.insert(filenameKey(lossyUTF16(chosen))).second) << "given out twice";
+    }
 }
 
 TEST(Resources, MissingTemplateNamesWhereItLooked) {
