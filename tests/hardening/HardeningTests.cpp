@@ -82,7 +82,6 @@ TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
     EXPECT_EQ(text("dir\xC3/in.inkvale"), "inside");
     EXPECT_EQ(text("x\xEF\xBF\xBD - 2.inkvale"), "ff");
 
-
     // An error about a file with such a name names it with the bad bytes escaped.
     writeFile(root() / "Bad\xC3" / "worse\xFF.txt", "\xFF");
     result = cli({"-n", (root() / "Bad\xC3").native()});
