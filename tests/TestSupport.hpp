@@ -205,7 +205,8 @@ public:
         const fs::path sheet = resources() / "Sheet Template.inkvale" / "Content.xml";
         const int status = runUnprivileged([&] {
             const int all = R_OK | W_OK | X_OK;
-            return int(::access(path_.c_str(), all) || ::access(tmp().c_str(), all) || ::access(sheet.c_str(), R_OK));
+            return int(::access(path_.c_str(), all) || ::access(tmp().c_str(), all) ||
+                       ::access(sheet.c_str(), R_OK));
         });
         if (status == 0) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure()

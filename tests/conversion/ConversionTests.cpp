@@ -166,12 +166,11 @@ TEST_F(Conversion, TheFirstBadNoteInNameOrderIsReported) {
     EXPECT_TRUE(leftInTemporaryArea().empty());
 }
 
+// How names collide is PackageNames' table; here, that the walk gives them out in byte order.
 TEST_F(Conversion, CollidingNamesAreNumberedInNameOrder) {
     writeFile(notes() / "a.txt", "1");
     writeFile(notes() / "a.md", "2");
     writeFile(notes() / "A.TXT", "3");
-    writeFile(notes() / "Caf\xC3\xA9.txt", "nfc");
-    writeFile(notes() / "Cafe\xCC\x81.txt", "nfd");
     writeFile(notes() / "x.inkvale" / "n.txt", "a folder that looks like a package");
     writeFile(notes() / "x.txt", "x");
     Error error;
@@ -181,9 +180,6 @@ TEST_F(Conversion, CollidingNamesAreNumberedInNameOrder) {
     EXPECT_EQ(text("A.inkvale"), "3");
     EXPECT_EQ(text("a - 2.inkvale"), "2");
     EXPECT_EQ(text("a - 3.inkvale"), "1");
-    // The decomposed name sorts first and keeps its name; the later one is numbered (decomposed).
-    EXPECT_EQ(text("Cafe\xCC\x81.inkvale"), "nfd");
-    EXPECT_EQ(text("Cafe\xCC\x81 - 2.inkvale"), "nfc");
     EXPECT_TRUE(fs::exists(out / "x.inkvale" / "n.inkvale"));
     EXPECT_EQ(text("x - 2.inkvale"), "x");
 }
