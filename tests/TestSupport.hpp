@@ -25,12 +25,12 @@
 #include <vector>
 
 #include "NIConfig.hpp"
+#include "conversion/UserInterface.hpp"
+#include "platform/Error.hpp"
 
 namespace ni::test {
 
 namespace fs = std::filesystem;
-
-inline fs::path dataDirectory() { return fs::path(NI_TEST_DATA_DIR); }
 
 // Removes a scratch tree, also where a test left folders without permissions behind.
 inline void removeTree(const fs::path& root) {
@@ -53,22 +53,21 @@ protected:
         root_ =
             fs::path(NI_TEST_SCRATCH_DIR) / (std::string(info->test_suite_name()) + "." + info->name() + "." +
                                              std::to_string(::getpid()) + "." + std::to_string(counter++));
-        std::error_code ec;
-        fs::remove_all(root_, ec);
+        removeTree(root_);  // a crashed earlier run's, under the same name
         fs::create_directories(root_ / "tmp");
         if (const char* old = std::getenv("TMPDIR")) oldTmpdir_ = old;
         ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
     }
     void TearDown() override {
-        if (oldTmpdir_)
-            ::setenv("TMPDIR", oldTmpdir_->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
+        oldTmpdir_ ? ::setenv("TMPDIR", oldTmpdir_->c_str(), 1) : ::unsetenv("TMPDIR");
         removeTree(root_);
     }
 
     const fs::path& root() const { return root_; }
     fs::path tmp() const { return root_ / "tmp"; }
+    // The runs' unique folders left in our container of the temporary area.
+    fs::path temporaryContainer() const { return tmp() / config::kAppId; }
+    std::vector<std::string> leftInTemporaryArea() const;
 
 private:
     fs::path root_;
@@ -164,6 +163,8 @@ inline Names entriesOf(const fs::path& folder) {
     return names;
 }
 
+inline Names ScratchTest::leftInTemporaryArea() const { return entriesOf(temporaryContainer()); }
+
 // A scratch folder an unprivileged child can reach, for the tests that run one.
 // It is made in the system's temporary folder, not under the build tree or
 // TMPDIR: those may sit in a home folder of mode 0700, which "nobody" can't
@@ -191,9 +192,6 @@ public:
         environment_.reset();
         removeTree(path_);
     }
-    SharedScratch(const SharedScratch&) = delete;
-    SharedScratch& operator=(const SharedScratch&) = delete;
-
     const fs::path& path() const { return path_; }
     fs::path tmp() const { return path_ / "tmp"; }
     fs::path resources() const { return path_ / "resources"; }
@@ -207,10 +205,8 @@ public:
         const fs::path sheet = resources() / "Sheet Template.inkvale" / "Content.xml";
         const int status = runUnprivileged([&] {
             const int all = R_OK | W_OK | X_OK;
-            return ::access(path_.c_str(), all) == 0 && ::access(tmp().c_str(), all) == 0 &&
-                           ::access(sheet.c_str(), R_OK) == 0
-                       ? 0
-                       : 1;
+            return int(::access(path_.c_str(), all) || ::access(tmp().c_str(), all) ||
+                       ::access(sheet.c_str(), R_OK));
         });
         if (status == 0) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure()
@@ -252,9 +248,6 @@ protected:
         EXPECT_EQ(listing.status, 0) << listing.err;
         return listing.out;
     }
-    // The runs' unique folders left in our container of the temporary area.
-    fs::path temporaryContainer() const { return tmp() / config::kAppId; }
-    Names leftInTemporaryArea() const { return entriesOf(temporaryContainer()); }
 };
 
 // An export under notes() that must come out of every test unchanged: call
@@ -292,8 +285,7 @@ struct ExpectedNotice {
 // Writes at notes an export that gives a notice of every kind; returns them in
 // the order of the walk, for dates read in de_DE (the notes' dates are en_US).
 inline std::vector<ExpectedNotice> writeExportWithEveryNotice(const fs::path& notes) {
-    const std::string longStem(251, 'x');
-    const std::string longPicture(246, 'p');
+    const std::string longStem(251, 'x'), longPicture(246, 'p');
     writeFile(notes / "Control.txt", "Control\nA\x01" "B\x02" "C\n");
     writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
     writeFile(notes / "Folder picture.txt", "Folder\n\nPicture: album\n");
@@ -337,20 +329,9 @@ inline std::vector<ExpectedNotice> writeExportWithEveryNotice(const fs::path& no
     };
 }
 
-}  // namespace ni::test
-
-#include <functional>
-#include <vector>
-
-#include "platform/Error.hpp"
-#include "conversion/UserInterface.hpp"
-
-namespace ni::test {
-
 // A front end that records what the controller and the conversion asked of it.
 class RecordingUserInterface : public ni::UserInterface {
 public:
-    bool window = true;
     std::vector<std::string> statusTexts;
     std::vector<ni::Alert> alerts;
     std::vector<ni::Error> errors;
@@ -361,12 +342,9 @@ public:
     // What the next folder panel answers; nothing means cancel.
     std::optional<std::filesystem::path> panelAnswer;
 
-    bool hasWindow() const override { return window; }
+    bool hasWindow() const override { return true; }
     void setStatusText(const std::string& text) override { statusTexts.push_back(text); }
-    int runAlert(const ni::Alert& alert) override {
-        alerts.push_back(alert);
-        return 0;
-    }
+    int runAlert(const ni::Alert& alert) override { return alerts.push_back(alert), 0; }
     void presentError(const ni::Error& error) override { errors.push_back(error); }
     void chooseFolder(ni::PanelPresentation presentation,
                       std::function<void(std::optional<std::filesystem::path>)> completion) override {

@@ -1,18 +1,23 @@
 #include <sys/stat.h>
 
+#include <climits>
+#include <set>
+
 #include "TestSupport.hpp"
+#include "conversion/Notice.hpp"
+#include "conversion/PackageNames.hpp"
 #include "conversion/SheetPackage.hpp"
 #include "platform/FileWrapper.hpp"
 #include "platform/Resources.hpp"
+#include "platform/UTF8.hpp"
+#include "utilities/StringPathUtilities.hpp"
 
 namespace ni {
 namespace {
 
-using test::readFile;
-using test::writeFile;
-using test::fs::path;
+using namespace test;
 
-class SheetPackage : public test::ScratchTest {
+class SheetPackage : public ScratchTest {
 protected:
     std::unique_ptr<FileWrapper> build(const std::string& name, std::string_view bytes) {
         writeFile(root() / "export" / name, bytes);
@@ -21,39 +26,33 @@ protected:
         EXPECT_TRUE(sheet) << error.message();
         return sheet;
     }
-    static std::vector<std::string> names(const FileWrapper& directory) {
-        std::vector<std::string> result;
-        for (const auto& [name, child] : directory.children()) result.push_back(name);
-        return result;
-    }
 };
 
-TEST_F(SheetPackage, WorkedExampleWrittenToDisk) {
-    auto sheet = build("Groceries.txt", "Groceries\nMilk\nEggs\n\nTags: home, errands\n");
-    ASSERT_TRUE(sheet);
-    EXPECT_EQ(sheet->filename(), "Groceries.inkvale");
-    EXPECT_EQ(names(*sheet), (std::vector<std::string>{"Content.xml", "Text.txt"}));
-    EXPECT_FALSE(sheet->modificationDate || sheet->creationDate);
-    const path target = root() / "out" / "Groceries.inkvale";
-    test::fs::create_directories(target.parent_path());
-    ASSERT_TRUE(sheet->writeToURL(target, nullptr));
-    EXPECT_EQ(readFile(target / "Text.txt"), "# Groceries\nMilk\nEggs");
-    EXPECT_NE(
-        readFile(target / "Content.xml").find("<attachment type=\"keywords\">home,errands</attachment>"),
-        std::string::npos);
-}
-
 TEST_F(SheetPackage, NamesAndPlainText) {
-    EXPECT_EQ(build("a.b.txt", "")->filename(), "a.b.inkvale");
-    EXPECT_EQ(build("README", "")->filename(), "README.inkvale");
-    EXPECT_EQ(build("Empty.txt", "")->children().at("Text.txt")->contents(), "");
-    EXPECT_EQ(build("TitleOnly.txt", "Title\n")->children().at("Text.txt")->contents(), "# Title\n");
-    EXPECT_EQ(build("Bom.txt", "\xEF\xBB\xBFHi\nthere")->children().at("Text.txt")->contents(),
-              "# Hi\nthere");
+    const struct {
+        std::string file, bytes, package, text;
+    } cases[] = {
+        {"Groceries.txt", "Groceries\nMilk\nEggs\n\nTags: home, errands\n", "Groceries.inkvale",
+         "# Groceries\nMilk\nEggs"},
+        {"a.b.txt", "", "a.b.inkvale", ""},
+        {"README", "", "README.inkvale", ""},
+        {"TitleOnly.txt", "Title\n", "TitleOnly.inkvale", "# Title\n"},
+        {"Bom.txt", "\xEF\xBB\xBFHi\nthere", "Bom.inkvale", "# Hi\nthere"},
+    };
+    for (const auto& c : cases) {
+        const auto sheet = build(c.file, c.bytes);
+        ASSERT_TRUE(sheet) << c.file;
+        EXPECT_EQ(sheet->filename(), c.package);
+        Names children;
+        for (const auto& [name, child] : sheet->children()) children.push_back(name);
+        EXPECT_EQ(children, (Names{"Content.xml", "Text.txt"}));
+        EXPECT_EQ(sheet->children().at("Text.txt")->contents(), c.text);
+        EXPECT_FALSE(sheet->modificationDate || sheet->creationDate);
+    }
 }
 
 TEST_F(SheetPackage, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
-    test::ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "UTC"}};
+    ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "UTC"}};
     writeFile(root() / "export" / "Pictures" / "sun set.jpg", "JPEGDATA");
     auto sheet = build("Trip.txt",
                        "Trip\nBeach\n\nPicture: sun set.jpg\nCreated: not a date\n"
@@ -66,10 +65,9 @@ TEST_F(SheetPackage, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
     ASSERT_EQ(mediaName.size(), std::string("sun set.").size() + 32 + 4);
     const std::string identifier = mediaName.substr(8, 32);
     EXPECT_EQ(mediaName, "sun set." + identifier + ".jpg");
-    EXPECT_NE(sheet->children().at("Content.xml")->contents().find("<attachment type=\"file\">" + identifier),
-              std::string::npos);
+    EXPECT_TRUE(has(sheet->children().at("Content.xml")->contents(), "<attachment type=\"file\">" + identifier));
 
-    const path target = root() / "Trip.inkvale";
+    const fs::path target = root() / "Trip.inkvale";
     ASSERT_TRUE(sheet->writeToURL(target, nullptr));
     EXPECT_EQ(readFile(target / "Media" / mediaName), "JPEGDATA");
     struct stat st {};
@@ -78,12 +76,59 @@ TEST_F(SheetPackage, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
     EXPECT_EQ(st.st_atim.tv_sec, 1704467040);
 }
 
-TEST_F(SheetPackage, MissingTemplateNamesWhereItLooked) {
+TEST(PackageNames, CollisionsAreNumberedAndLongNamesCutToUniqueNamesThatFit) {
+    std::string e125, hangul82;
+    for (int i = 0; i < 125; ++i) e125 += "\xC3\xA9";         // é, two bytes each
+    for (int i = 0; i < 82; ++i) hangul82 += "\xED\x95\x9C";  // three bytes, nine decomposed
+    const std::string n = ".inkvale";
+    const struct {
+        std::string preferred, expected;  // expected empty: any name that fits
+        bool numbered, shortened;
+    } cases[] = {
+        {"x" + n, "x - 2" + n, true, false},  // a group folder has the name
+        {"A" + n, "A" + n, false, false},
+        {"a" + n, "a - 2" + n, true, false},
+        {"a" + n, "a - 3" + n, true, false},
+        {"Cafe\xCC\x81" + n, "Cafe\xCC\x81" + n, false, false},
+        {"Caf\xC3\xA9" + n, "Cafe\xCC\x81 - 2" + n, true, false},
+        // Names that aren't UTF-8 stay byte for byte until they collide.
+        {"x\xFE" + n, "x\xFE" + n, false, false},
+        {"x\xFF" + n, "x\xEF\xBF\xBD - 2" + n, true, false},
+        // A cut keeps as much as fits and never splits a character.
+        {std::string(251, 'n') + n, std::string(247, 'n') + n, false, true},
+        {std::string(252, 'n') + n, "", false, true},
+        {e125 + "x" + n, e125.substr(0, 246) + n, false, true},
+        {hangul82 + "ab" + n, hangul82 + "a" + n, false, true},
+        {hangul82 + "ab" + n, "", false, true},  // decomposed and numbered it would not fit
+        // Σ lower-cases to ς at a word's end only.
+        {"ΟΔΟΣ" + n, "ΟΔΟΣ" + n, false, false},
+        {"ΟΔΟΣ" + n, "", true, false},
+        {"ΟΔΟΣ ΟΔΟΣ" + n, "ΟΔΟΣ ΟΔΟΣ" + n, false, false},
+        {"ΟΔΟΣ ΟΔΟΣ" + n, "", true, false},
+    };
+    PackageNames names;
+    names.take("x" + n);
+    std::set<std::u16string> keys;
+    for (const auto& c : cases) {
+        NameChange change;
+        const std::string chosen = names.assign(c.preferred, &change);
+        SCOPED_TRACE(chosen);
+        if (!c.expected.empty()) {
+            EXPECT_EQ(chosen, c.expected);
+        }
+        EXPECT_LE(chosen.size(), std::size_t{NAME_MAX});
+        EXPECT_EQ(change.numbered, c.numbered);
+        EXPECT_EQ(change.shortened, c.shortened);
+        EXPECT_TRUE(keys.insert(filenameKey(lossyUTF16(chosen))).second) << "given out twice";
+    }
+}
+
+TEST(Resources, MissingTemplateNamesWhereItLooked) {
     Error error;
     EXPECT_FALSE(URLForResource("No Such Template", "inkvale", &error));
     EXPECT_EQ(error.kind(), ErrorKind::TemplateMissing);
-    EXPECT_NE(error.message().find("No Such Template.inkvale"), std::string::npos);
-    EXPECT_NE(error.message().find("/bin/resources”"), std::string::npos) << error.message();
+    EXPECT_TRUE(has(error.message(), "No Such Template.inkvale") && has(error.message(), "/bin/resources”"))
+        << error.message();
 }
 
 }  // namespace
