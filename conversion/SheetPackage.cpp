@@ -28,9 +28,9 @@ std::optional<SheetPicture> openSheetPicture(const fs::path& noteURL, const fs::
                                              std::string identifier, Error* error) {
     // The picture was found beneath "Pictures" when the note was read; what
     // lies between may have changed since, so the walk is made again, in one go.
-    const fs::path pictures = noteURL.parent_path() / "Pictures";
-    const fs::path relative = pictureURL.lexically_relative(pictures);
-    const int fd = openRegularFileBeneath(pictures, relative, error);
+    // The walk starts at the note's folder, so "Pictures" itself turned into a link is refused too.
+    const fs::path noteFolder = noteURL.parent_path();
+    const int fd = openRegularFileBeneath(noteFolder, pictureURL.lexically_relative(noteFolder), error);
     if (fd < 0) return std::nullopt;
     SheetPicture picture;
     picture.mediaName = mediaNameForPicture(pictureURL.native(), identifier);

@@ -19,9 +19,9 @@ bool createDirectoryAtURL(const std::filesystem::path& url, Error* error);
 bool moveItemAtURL(const std::filesystem::path& source, const std::filesystem::path& destination, Error* error);
 
 // Opens relative (no ".." in it) beneath folder for reading, following no
-// symbolic link anywhere below folder, and only when it is a regular file: a
-// link swapped in on the way can't lead out of folder. -1, with the error
-// naming folder/relative, otherwise.
+// symbolic link anywhere below folder (folder itself is taken as it is), and
+// only when it is a regular file: a link swapped in on the way can't lead out
+// of folder. -1, with the error naming folder/relative, otherwise.
 int openRegularFileBeneath(const std::filesystem::path& folder, const std::filesystem::path& relative,
                            Error* error);
 

@@ -50,7 +50,9 @@ TEST_F(QuitCleanupTest, TerminationSignalsRemoveThePendingExport) {
         unsigned long long ignored = 0;
         for (std::string line; std::getline(status, line);)
             if (line.starts_with("SigIgn:")) ignored = std::stoull(line.substr(7), nullptr, 16);
-        if (hangupIgnored) EXPECT_TRUE(ignored & (1ull << (SIGHUP - 1))) << std::hex << ignored;
+        if (hangupIgnored) {
+            EXPECT_TRUE(ignored & (1ull << (SIGHUP - 1))) << std::hex << ignored;
+        }
         ::kill(static_cast<pid_t>(program.processId()), signal);
         ASSERT_TRUE(program.waitForFinished());
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);

@@ -108,22 +108,44 @@ protected:
     }
 };
 
-TEST_F(Faults, PictureVanishingBeforeItIsCopiedFailsTheRunWithNothingPending) {
-    struct : RecordingUserInterface {
-        void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t) override {
-            if (phase == ConversionPhase::WritingPackages && done == 0) fs::remove(picture);
+TEST_F(Faults, PictureVanishingOrSwappedForALinkBeforeItIsCopiedFailsTheRunWithNothingPending) {
+    // Between reading the notes and writing the sheets, the picture goes, or
+    // its Pictures folder becomes a link to a folder outside holding a file of
+    // the same name: nothing from outside may reach a sheet.
+    writeFile(root() / "Outside" / "photo.png", "not from the export");
+    for (const bool swap : {false, true}) {
+        SCOPED_TRACE(swap ? "swapped" : "removed");
+        struct : RecordingUserInterface {
+            void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t) override {
+                if (phase != ConversionPhase::WritingPackages || done != 0 || changed) return;
+                changed = true;
+                if (!swap) {
+                    fs::remove(pictures / "photo.png");
+                    return;
+                }
+                fs::rename(pictures, pictures.parent_path() / "Pictures.real");
+                fs::create_directory_symlink("../Outside", pictures);
+            }
+            fs::path pictures;
+            bool swap = false, changed = false;
+        } ui;
+        ui.pictures = notes() / "Pictures";
+        ui.swap = swap;
+        before.reset();
+        AppDelegate controller(&ui);
+        Error error;
+        EXPECT_FALSE(controller.convertFolderAtURL(notes(), &error));
+        EXPECT_EQ(error.kind(), swap ? ErrorKind::NotRegularFile : ErrorKind::FileNotFound);
+        EXPECT_EQ(error.path(), notes() / "Pictures" / "photo.png");
+        EXPECT_FALSE(controller.exportURL());
+        EXPECT_TRUE(leftInTemporaryArea().empty());
+        if (swap) {  // put the export back as it was for the source check
+            fs::remove(notes() / "Pictures");
+            fs::rename(notes() / "Pictures.real", notes() / "Pictures");
+        } else {
+            writeFile(notes() / "Pictures" / "photo.png", "png bytes");
         }
-        fs::path picture;
-    } ui;
-    ui.picture = notes() / "Pictures" / "photo.png";
-    before.reset();
-    AppDelegate controller(&ui);
-    Error error;
-    EXPECT_FALSE(controller.convertFolderAtURL(notes(), &error));
-    EXPECT_EQ(error.kind(), ErrorKind::FileNotFound);
-    EXPECT_EQ(error.path(), notes() / "Pictures" / "photo.png");
-    EXPECT_FALSE(controller.exportURL());
-    EXPECT_TRUE(leftInTemporaryArea().empty());
+    }
 }
 
 TEST_F(Faults, UnreadableNoteOrPictureFailsTheRunNamingIt) {
