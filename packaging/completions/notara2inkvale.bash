@@ -6,14 +6,19 @@ _notara2inkvale() {
     local cur="${COMP_WORDS[COMP_CWORD]}" prev="" options
     ((COMP_CWORD > 0)) && prev="${COMP_WORDS[COMP_CWORD - 1]}"
     if [[ "$1" == notara2inkvale-cli || "${1##*/}" == notara2inkvale-cli ]]; then
-        options="--output --dry-run --quiet --help --version -o -n -q -h -V"
+        options="--output --dry-run --quiet --report --strict --date-locale --help --version -o -n -q -h -V"
         case "$prev" in
             -o | --output)
                 compopt -o filenames 2>/dev/null
                 mapfile -t COMPREPLY < <(compgen -d -- "$cur")
                 return
                 ;;
-            -h | --help | -V | --version) return ;;
+            --report)
+                compopt -o filenames 2>/dev/null
+                mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+                return
+                ;;
+            --date-locale | -h | --help | -V | --version) return ;;
         esac
     else
         options="--help --version -h -V"
