@@ -172,16 +172,24 @@ void removePartialCopy(const fs::path& path) {
 
 constexpr const char* kPartialCopyMark = ".moving-";
 
+// ".<destination's name><mark>": what a partial copy's hidden name starts with.
+std::string partialCopyPrefix(const fs::path& destination) {
+    std::string prefix(1, '.');
+    prefix += destination.filename().native();
+    prefix += kPartialCopyMark;
+    return prefix;
+}
+
 // A hidden name in destination's folder that nothing holds yet.
 fs::path temporarySiblingName(const fs::path& destination) {
     static std::mt19937_64 generator{std::random_device{}()};
     char suffix[17];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(generator()));
-    return destination.parent_path() / ("." + destination.filename().string() + kPartialCopyMark + suffix);
+    return destination.parent_path() / (partialCopyPrefix(destination) + suffix);
 }
 
 bool isPartialCopyName(const std::string& name, const fs::path& destination) {
-    const std::string prefix = "." + destination.filename().string() + kPartialCopyMark;
+    const std::string prefix = partialCopyPrefix(destination);
     return name.size() == prefix.size() + 16 && name.starts_with(prefix) &&
            name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
 }
