@@ -13,7 +13,7 @@ packages=(
   libxml2-utils                   # xmllint: an independent check of every Content.xml we write
   dbus                            # dbus-daemon: a private session bus for the file-manager test
   mount                           # mount: a small tmpfs in a private namespace, for the full-disk tests
-  time                            # /usr/bin/time: peak memory in bench/run.sh
+  time                            # /usr/bin/time: CPU times and peak memory in bench/run.sh
   clang libclang-rt-14-dev        # libFuzzer targets
   dpkg-dev                        # dpkg-shlibdeps: the .deb's computed dependencies
   lintian                         # checks the .deb
@@ -22,7 +22,6 @@ packages=(
   appstream                       # appstreamcli validate on the metainfo
   bash-completion zsh fish        # the completion tests load each shell's completion
   xvfb xdotool imagemagick        # packaging/screenshot.sh: the metainfo's screenshot
-  time                            # /usr/bin/time: CPU times and peak memory in bench/run.sh
 )
 
 missing=()
