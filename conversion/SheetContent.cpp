@@ -110,20 +110,23 @@ constexpr std::string_view kSheetMark = "<?notara2inkvale-sheet?>";
 
 }  // namespace
 
-void newParagraphElement(std::string& out, std::u16string_view text) {
+std::size_t newParagraphElement(std::string& out, std::u16string_view text) {
     out += "<p>";
-    appendXMLText(out, text);
+    const std::size_t leftOut = appendXMLText(out, text);
     out += "</p>";
+    return leftOut;
 }
 
 void newLineBreakElement(std::string& out) { out += '\n'; }
 
-void newAttachmentElementWithType(std::string& out, std::string_view type, std::u16string_view stringValue) {
+std::size_t newAttachmentElementWithType(std::string& out, std::string_view type,
+                                         std::u16string_view stringValue) {
     out += "<attachment type=\"";
     out += type;
     out += "\">";
-    appendXMLText(out, stringValue);
+    const std::size_t leftOut = appendXMLText(out, stringValue);
     out += "</attachment>";
+    return leftOut;
 }
 
 bool loadTemplateContent(const fs::path& templateURL, SheetTemplate& sheetTemplate, Error* error) {
@@ -189,9 +192,7 @@ std::string sheetContent(const SheetTemplate& sheetTemplate, const NINote& note,
             newLineBreakElement(out);
         }
         enumerateParagraphs(note.body, [&](std::u16string_view paragraph) {
-            out += "<p>";
-            dropped += appendXMLText(out, paragraph);
-            out += "</p>";
+            dropped += newParagraphElement(out, paragraph);
             newLineBreakElement(out);
         });
         out += sheetTemplate.middle;
@@ -203,9 +204,7 @@ std::string sheetContent(const SheetTemplate& sheetTemplate, const NINote& note,
                 if (i > 0) joined += u',';
                 joined += (*note.tagNames)[i];
             }
-            out += "<attachment type=\"keywords\">";
-            dropped += appendXMLText(out, joined);
-            out += "</attachment>";
+            dropped += newAttachmentElementWithType(out, "keywords", joined);
             newLineBreakElement(out);
         }
         if (pictureIdentifier) {

@@ -28,10 +28,12 @@ bool loadTemplateContent(const std::filesystem::path& templateURL, SheetTemplate
                          Error* error);
 
 // Markup, appended to out: a paragraph holding text, a line break, and an
-// attachment of the given type holding stringValue.
-void newParagraphElement(std::string& out, std::u16string_view text);
+// attachment of the given type holding stringValue. Those holding text return
+// how many of its characters were left out because XML can't hold them.
+std::size_t newParagraphElement(std::string& out, std::u16string_view text);
 void newLineBreakElement(std::string& out);
-void newAttachmentElementWithType(std::string& out, std::string_view type, std::u16string_view stringValue);
+std::size_t newAttachmentElementWithType(std::string& out, std::string_view type,
+                                         std::u16string_view stringValue);
 
 // The sheet's Content.xml for the note: the template with the note's heading
 // and paragraphs added to its string element, and its keywords and picture

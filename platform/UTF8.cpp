@@ -30,7 +30,37 @@ std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t*
 }
 
 std::string utf8FromUTF16(std::u16string_view text) {
-    return utf8FromUTF16(text, [](char32_t) { return true; });
+    std::string bytes(text.size() * 3, '\0');  // a unit never takes more than three bytes
+    char* out = bytes.data();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *out++ = static_cast<char>(0xE0 | (c >> 12));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *out++ = static_cast<char>(0xF0 | (c >> 18));
+            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
+    return bytes;
 }
 
 std::string_view utf8Prefix(std::string_view bytes, std::size_t limit) {

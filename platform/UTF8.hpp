@@ -48,43 +48,6 @@ std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t*
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string utf8FromUTF16(std::u16string_view text);
 
-// The same, keeping only the characters for which keep(c) holds.
-template <typename Keep>
-std::string utf8FromUTF16(std::u16string_view text, Keep keep) {
-    std::string bytes(text.size() * 3, '\0');  // a unit never takes more than three bytes
-    char* out = bytes.data();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c < 0x80) {
-            if (keep(c)) *out++ = static_cast<char>(c);
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            if (!keep(c)) continue;
-            c = 0xFFFD;
-        }
-        if (!keep(c)) continue;
-        if (c < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (c >> 6));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *out++ = static_cast<char>(0xE0 | (c >> 12));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            *out++ = static_cast<char>(0xF0 | (c >> 18));
-            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
-    return bytes;
-}
 // File-system bytes as UTF-16 for names and messages; bytes that aren't UTF-8 become U+FFFD.
 std::u16string lossyUTF16(std::string_view bytes);
 
