@@ -17,18 +17,18 @@
 #include "conversion/PackageNames.hpp"
 #include "conversion/SheetContent.hpp"
 #include "conversion/SheetPackage.hpp"
-#include "platform/Cancellation.hpp"
-#include "platform/FileDescriptor.hpp"
-#include "platform/Resources.hpp"
-#include "platform/Error.hpp"
-#include "platform/FileManager.hpp"
 #include "conversion/UserInterface.hpp"
+#include "platform/Cancellation.hpp"
+#include "platform/Error.hpp"
+#include "platform/FileDescriptor.hpp"
+#include "platform/FileManager.hpp"
+#include "platform/Resources.hpp"
+#include "platform/UTF8.hpp"
 #include "utilities/StringPathUtilities.hpp"
 #include "utilities/TemporaryFiles.hpp"
 #include "utilities/TypeIdentifiers.hpp"
 #include "utilities/URLPathUtilities.hpp"
 #include "utilities/UniqueIdentifier.hpp"
-#include "platform/UTF8.hpp"
 
 namespace ni {
 
@@ -78,7 +78,6 @@ std::optional<std::vector<Entry>> listFolder(const fs::path& url, Error* error) 
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
     return entries;
 }
-
 
 // Calls work(i, error) for every i below total, on every core. The calling
 // thread takes part and alone reports progress, a few hundred times at most
@@ -161,7 +160,7 @@ bool isNoteName(const std::string& name) {
 }
 
 std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* error, UserInterface* progress,
-                                          bool recordSheets) {
+                                          bool recordSheets, std::size_t keptNoteBytes) {
     struct stat st {};
     if (::stat(folderURL.c_str(), &st) != 0) {
         const int saved = errno;
@@ -209,7 +208,8 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
                     ++scan.summary.skippedLinks;
                     ++skipped.links;
                 } else if (child.kind == EntryKind::Directory) {
-                    appendTooDeepNotice(entry.name + "/" + child.name, countNotesBelow(url / child.name), notices);
+                    appendTooDeepNotice(entry.name + "/" + child.name, countNotesBelow(url / child.name),
+                                        notices);
                 } else if (isNoteName(child.name)) {
                     PlannedSheet& sheet = scan.sheets.emplace_back();
                     sheet.folder = folder;
@@ -244,13 +244,22 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     // Every note is read and checked before anything is written; only what
     // the writing can't find again is kept.
     struct Stateless {};
+    std::atomic<std::size_t> keptBytes{0};
     const bool read = forEachInParallel<Stateless>(
         scan.sheets.size(), ConversionPhase::ReadingNotes, progress, folderURL, error,
-        [&scan, &readings](std::size_t i, Error* noteError, Stateless&) {
+        [&](std::size_t i, Error* noteError, Stateless&) {
             PlannedSheet& sheet = scan.sheets[i];
             const fs::path noteFolder = scan.noteFolder(sheet);
-            const auto note = readNoteAtURL(noteFolder / sheet.noteName, noteError);
+            const fs::path noteURL = noteFolder / sheet.noteName;
+            auto bytes = readNoteBytes(noteURL, noteError);
+            if (!bytes) return false;
+            const auto note = noteFromBytes(*bytes, noteURL, noteError);
             if (!note) return false;
+            // An export of ordinary size is read only once.
+            if (keptBytes.fetch_add(bytes->size()) + bytes->size() <= keptNoteBytes)
+                sheet.noteBytes = std::make_unique<const std::string>(std::move(*bytes));
+            else
+                keptBytes.fetch_sub(bytes->size());
             sheet.creationDate = note->creationDate;
             sheet.modificationDate = note->modificationDate;
             NoteFacts facts;
@@ -292,7 +301,8 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
             notices.push_back(std::move(listed->second));
         PlannedSheet& sheet = scan.sheets[i];
         // Paths from the export folder, for notices and the report.
-        const std::string folderPrefix = sheet.folder == 0 ? std::string() : scan.groups[sheet.folder - 1] + "/";
+        const std::string folderPrefix =
+            sheet.folder == 0 ? std::string() : scan.groups[sheet.folder - 1] + "/";
         const std::string notePath = folderPrefix + sheet.noteName;
         const std::string wanted = lastPathComponentDeletingPathExtension(sheet.noteName) + ".inkvale";
         NameChange change;
@@ -324,7 +334,8 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     return scan;
 }
 
-bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* error, UserInterface* progress) {
+bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* error,
+                     UserInterface* progress) {
     // Written under a hidden name beside its own and renamed once whole, so the
     // export never shows up in part. Messages name the export's own paths.
     const fs::path stagingURL = exportURL.parent_path() / ("." + exportURL.filename().native() + ".partial");
@@ -335,7 +346,8 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
         removeItemAtURL(stagingURL, nullptr);
         return setError(error, std::move(failure));
     };
-    if (progress != nullptr) progress->conversionProgress(ConversionPhase::WritingPackages, 0, scan.sheets.size());
+    if (progress != nullptr)
+        progress->conversionProgress(ConversionPhase::WritingPackages, 0, scan.sheets.size());
     Error written;
     if (!FileWrapper::directory({})->writeToURL(stagingURL, &written)) {
         // Something left in the way is named as the export itself.
@@ -363,14 +375,20 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
             const PlannedSheet& planned = scan.sheets[i];
             const fs::path noteFolder = scan.noteFolder(planned);
             const fs::path noteURL = noteFolder / planned.noteName;
-            auto note = readNoteAtURL(noteURL, sheetError, NoteParts::TextOnly);
+            std::optional<std::string> bytes;
+            if (!planned.noteBytes) {
+                bytes = readNoteBytes(noteURL, sheetError);
+                if (!bytes) return false;
+            }
+            auto note =
+                noteFromBytes(bytes ? *bytes : *planned.noteBytes, noteURL, sheetError, NoteParts::TextOnly);
             if (!note) return false;
             note->creationDate = planned.creationDate;
             note->modificationDate = planned.modificationDate;
             std::optional<SheetPicture> picture;
             if (!planned.picturePath.empty()) {
-                picture = openSheetPicture(noteURL, noteFolder / planned.picturePath, planned.pictureIdentifier,
-                                           sheetError);
+                picture = openSheetPicture(noteURL, noteFolder / planned.picturePath,
+                                           planned.pictureIdentifier, sheetError);
                 if (!picture) return false;
             }
             const auto sheet = sheetForNote(*note, *scan.sheetTemplate, std::move(picture));
@@ -378,12 +396,13 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
                 openFolder.fd = FileDescriptor(::open(folderURL(stagingURL, planned.folder).c_str(),
                                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
                 if (openFolder.fd.get() < 0)
-                    return setError(sheetError,
-                                    Error(ErrorKind::WriteFailed, folderURL(exportURL, planned.folder), errno));
+                    return setError(sheetError, Error(ErrorKind::WriteFailed,
+                                                      folderURL(exportURL, planned.folder), errno));
                 openFolder.folder = planned.folder;
             }
             return sheet->writeInFolder(openFolder.fd.get(), planned.packageName,
-                                        folderURL(exportURL, planned.folder) / planned.packageName, sheetError);
+                                        folderURL(exportURL, planned.folder) / planned.packageName,
+                                        sheetError);
         });
     if (!wrote) return fail(std::move(written));
     if (!moveItemAtURL(stagingURL, exportURL, &written)) return fail(std::move(written));

@@ -29,14 +29,17 @@ struct PlannedSheet {
     std::string picturePath;
     std::string mediaName;
     std::string pictureIdentifier;
+    // The note's bytes as the first reading found them, kept while a fixed
+    // budget for the run lasts, so that writing needn't read them again.
+    std::unique_ptr<const std::string> noteBytes;
 };
 
 // What the first pass keeps of an export: the names and settled facts of
 // every sheet, never whole sheets, so memory grows with the names alone.
 struct FolderScan {
     std::filesystem::path folderURL;
-    std::vector<std::string> groups;    // the sub-folders' own names, in name order
-    std::vector<PlannedSheet> sheets;   // in the order of the walk
+    std::vector<std::string> groups;   // the sub-folders' own names, in name order
+    std::vector<PlannedSheet> sheets;  // in the order of the walk
     std::shared_ptr<const SheetTemplate> sheetTemplate;
     ConversionSummary summary;
 
@@ -52,8 +55,12 @@ struct FolderScan {
 // was left out or changed (and, with recordSheets, a record of every sheet).
 // Nothing, with the error set, when a folder can't be listed, a note can't be
 // read or the sheet template is missing. progress may be null.
+// keptNoteBytes bounds the notes' bytes the scan keeps for the writing (a
+// fixed amount, so that memory doesn't grow with the export).
+inline constexpr std::size_t kKeptNoteBytes = std::size_t{32} << 20;
 std::optional<FolderScan> scanFolderAtURL(const std::filesystem::path& folderURL, Error* error,
-                                          UserInterface* progress = nullptr, bool recordSheets = false);
+                                          UserInterface* progress = nullptr, bool recordSheets = false,
+                                          std::size_t keptNoteBytes = kKeptNoteBytes);
 
 // Whether a file of this name is a note: a plain-text extension, any letter case.
 bool isNoteName(const std::string& name);

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unicode/datefmt.h>
+#include <unicode/decimfmt.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
+#include <unicode/uchar.h>
 #include <unistd.h>
 
 #include <array>
@@ -30,7 +32,9 @@ constexpr char16_t kLF = u'\n';
 constexpr char16_t kCR = u'\r';
 constexpr char16_t kParagraphSeparator = u'\u2029';
 
-bool isParagraphSeparator(char16_t c) { return c == kLF || c == kCR || c == kParagraphSeparator; }
+bool isParagraphSeparator(char16_t c) {
+    return c <= kCR ? c == kLF || c == kCR : c == kParagraphSeparator;  // one comparison for most
+}
 
 // The metadata keys, and where each last begins a line.
 struct KeyPositions {
@@ -52,6 +56,12 @@ KeyPositions lastKeyPositions(std::u16string_view text) {
                         {u"Modified: ", &found.modified}};
     std::size_t missing = std::size(keys);
     for (std::size_t start = text.size() + 1; start-- > 0 && missing > 0;) {
+        // Back eight units at a time where none of them ends a line.
+        while (start >= 8) {
+            const Units8 units = loadUnits(text.data() + start - 8);
+            if (anyLane((units <= kCR) | (units == kParagraphSeparator))) break;
+            start -= 8;
+        }
         if (start > 0 && !isParagraphSeparator(text[start - 1])) continue;
         const std::u16string_view line = text.substr(start);
         for (const Key& key : keys) {
@@ -246,6 +256,78 @@ void unifySpaces(icu::UnicodeString& text) {
     text.findAndReplace(icu::UnicodeString(static_cast<UChar>(0x00A0)), icu::UnicodeString(u' '));
 }
 
+// The date parser's numbers: a run of ASCII digits is read here, anything
+// else by the locale's own number format. ICU's general number parser costs
+// more than the rest of a date together, and a date's numbers are plain
+// digits. Used only where the locale writes ASCII digits and no field has a
+// number format of its own, so that every date reads as ICU alone reads it.
+class ASCIIDigitsFormat : public icu::NumberFormat {
+public:
+    ASCIIDigitsFormat(const icu::DecimalFormat& localeFormat)
+        : localeFormat_(localeFormat.clone()),
+          exponent_(localeFormat.getDecimalFormatSymbols()->getConstSymbol(
+              icu::DecimalFormatSymbols::kExponentialSymbol)) {}
+    ASCIIDigitsFormat(const ASCIIDigitsFormat& other)
+        : icu::NumberFormat(other), localeFormat_(other.localeFormat_->clone()), exponent_(other.exponent_) {}
+
+    void parse(const icu::UnicodeString& text, icu::Formattable& result,
+               icu::ParsePosition& position) const override {
+        const int32_t start = position.getIndex();
+        int32_t end = start;
+        int32_t value = 0;
+        while (end < text.length() && end - start < 9 && text[end] >= u'0' && text[end] <= u'9')
+            value = value * 10 + (text[end++] - u'0');
+        // Past nine digits, or followed by a digit of another script or what
+        // may start an exponent ("3E1" reads as 30): the locale's format decides.
+        if (end == start || (end < text.length() &&
+                             (u_isdigit(text.char32At(end)) || text[end] == u'E' || text[end] == u'e' ||
+                              (!exponent_.isEmpty() && text.caseCompare(end, exponent_.length(), exponent_,
+                                                                        U_FOLD_CASE_DEFAULT) == 0)))) {
+            localeFormat_->parse(text, result, position);
+            return;
+        }
+        result.setLong(value);
+        position.setIndex(end);
+    }
+    icu::UnicodeString& format(double number, icu::UnicodeString& appendTo,
+                               icu::FieldPosition& position) const override {
+        return localeFormat_->format(number, appendTo, position);
+    }
+    icu::UnicodeString& format(int32_t number, icu::UnicodeString& appendTo,
+                               icu::FieldPosition& position) const override {
+        return localeFormat_->format(number, appendTo, position);
+    }
+    icu::UnicodeString& format(int64_t number, icu::UnicodeString& appendTo,
+                               icu::FieldPosition& position) const override {
+        return localeFormat_->format(number, appendTo, position);
+    }
+    ASCIIDigitsFormat* clone() const override { return new ASCIIDigitsFormat(*this); }
+    UClassID getDynamicClassID() const override {
+        static char classID = 0;
+        return &classID;
+    }
+
+private:
+    std::unique_ptr<icu::NumberFormat> localeFormat_;
+    icu::UnicodeString exponent_;  // "E" in most locales, "×10^" in some
+};
+
+// Gives parser the ASCII digit reader where that changes no result.
+void useASCIIDigits(icu::SimpleDateFormat& parser, const icu::UnicodeString& pattern) {
+    const icu::NumberFormat* own = parser.getNumberFormat();
+    const auto* decimal = dynamic_cast<const icu::DecimalFormat*>(own);
+    if (decimal == nullptr || decimal->getDecimalFormatSymbols()->getConstSymbol(
+                                  icu::DecimalFormatSymbols::kZeroDigitSymbol) != u"0")
+        return;
+    for (int32_t i = 0; i < pattern.length(); ++i) {
+        const char16_t c = pattern[i];
+        if (((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')) &&
+            parser.getNumberFormatForField(c) != own)
+            return;
+    }
+    parser.adoptNumberFormat(new ASCIIDigitsFormat(*decimal));
+}
+
 struct DateParser {
     std::string key;
     std::unique_ptr<icu::SimpleDateFormat> format;
@@ -269,6 +351,7 @@ icu::SimpleDateFormat* dateParser(const std::string& locale) {
     simple->toPattern(pattern);
     unifySpaces(pattern);
     simple->applyPattern(pattern);
+    useASCIIDigits(*simple, pattern);
     simple->setLenient(false);
     simple->adoptTimeZone(createDateTimeZone(zone));
     return simple;
@@ -324,7 +407,7 @@ NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts par
     return note;
 }
 
-std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts parts) {
+std::optional<std::string> readNoteBytes(const fs::path& url, Error* error) {
     // O_NONBLOCK: a FIFO with a note's name must never stall the run.
     const int fd = ::open(url.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -347,12 +430,16 @@ std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts
                                        : Error(ErrorKind::NotRegularFile, url));
         return std::nullopt;
     }
+    // One byte more than fstat said: a read that comes back with exactly the
+    // size found the end, and saves the call that would return 0.
+    const auto size = static_cast<std::size_t>(st.st_size);
     std::string bytes;
-    bytes.resize(static_cast<std::size_t>(st.st_size));
+    bytes.resize(size + 1);
     std::size_t filled = 0;
     while (true) {
         if (filled == bytes.size()) bytes.resize(bytes.size() + 4096);  // the file grew since fstat
-        const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        const std::size_t wanted = bytes.size() - filled;
+        const ssize_t n = ::read(fd, bytes.data() + filled, wanted);
         if (n < 0) {
             if (errno == EINTR) continue;
             const int saved = errno;
@@ -362,11 +449,15 @@ std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts
         }
         if (n == 0) break;
         filled += static_cast<std::size_t>(n);
+        if (filled == size && static_cast<std::size_t>(n) < wanted) break;
     }
     ::close(fd);
     bytes.resize(filled);
+    return bytes;
+}
 
-    std::string_view content(bytes);
+std::optional<NINote> noteFromBytes(std::string_view content, const fs::path& url, Error* error,
+                                    NoteParts parts) {
     std::size_t offsetBase = 0;
     if (content.starts_with("\xEF\xBB\xBF")) {
         content.remove_prefix(3);
@@ -378,8 +469,13 @@ std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts
         setError(error, Error(ErrorKind::InvalidUTF8, url, 0, std::to_string(bad + offsetBase)));
         return std::nullopt;
     }
-    std::string().swap(bytes);
     return noteFromText(*text, url, parts);
+}
+
+std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts parts) {
+    const auto bytes = readNoteBytes(url, error);
+    if (!bytes) return std::nullopt;
+    return noteFromBytes(*bytes, url, error, parts);
 }
 
 std::string dateLocaleName() {
@@ -406,7 +502,9 @@ std::optional<std::string> knownDateLocale(const std::string& name) {
     return std::nullopt;
 }
 
-std::optional<Date> dateFromString(std::u16string_view string) { return dateFromString(string, dateLocaleName()); }
+std::optional<Date> dateFromString(std::u16string_view string) {
+    return dateFromString(string, dateLocaleName());
+}
 
 std::optional<Date> dateFromString(std::u16string_view string, const std::string& localeName) {
     icu::SimpleDateFormat* parser = dateParser(localeName);

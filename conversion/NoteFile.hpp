@@ -40,6 +40,11 @@ enum class NoteParts { All, TextOnly };
 // set, when it can't be read or isn't UTF-8.
 std::optional<NINote> readNoteAtURL(const std::filesystem::path& url, Error* error,
                                     NoteParts parts = NoteParts::All);
+// The same in two steps: the file's bytes, and the note they make (url names
+// the file in errors and locates its picture).
+std::optional<std::string> readNoteBytes(const std::filesystem::path& url, Error* error);
+std::optional<NINote> noteFromBytes(std::string_view bytes, const std::filesystem::path& url, Error* error,
+                                    NoteParts parts = NoteParts::All);
 
 // The date a note's Created or Modified value denotes (the date locale,
 // medium date and short time, in the user's time zone); nothing when it doesn't parse.

@@ -1,11 +1,12 @@
 #include "conversion/SheetContent.hpp"
 
-#include <pugixml.hpp>
-
 #include <algorithm>
+#include <array>
+#include <pugixml.hpp>
 
 #include "conversion/NoteFile.hpp"
 #include "platform/Error.hpp"
+#include "platform/UTF8.hpp"
 
 namespace ni {
 
@@ -22,26 +23,54 @@ bool allowedInXML(char32_t c) {
 // parser reads a raw CR as LF; characters XML 1.0 can't hold (most C0
 // controls, U+FFFE, U+FFFF, unpaired surrogates) left out, or no parser would
 // accept the sheet. Text.txt keeps the note as it was. Returns how many were left out.
+// The ASCII characters that stand for themselves in markup.
+constexpr auto kPlainASCII = [] {
+    std::array<bool, 128> plain{};
+    for (std::size_t c = 0x20; c < 0x80; ++c) plain[c] = c != '&' && c != '<' && c != '>';
+    plain['\t'] = plain['\n'] = true;
+    return plain;
+}();
+
 std::size_t appendXMLText(std::string& out, std::u16string_view text) {
-    // Written through a pointer into room made a slice at a time: a character
-    // takes at most five bytes here ("&amp;", "&#13;", or UTF-8), and a slice
-    // bounds the room a long note asks for.
-    constexpr std::size_t kSlice = 4096;
+    // Written through a pointer into room on the stack a slice at a time: a
+    // character takes at most five bytes here ("&amp;", "&#13;", or UTF-8).
+    constexpr std::size_t kSlice = 1024;
+    char room[kSlice * 5];
     std::size_t leftOut = 0;
     for (std::size_t start = 0; start < text.size();) {
         std::size_t end = std::min(text.size(), start + kSlice);
-        if (end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF) ++end;  // keep a pair whole
-        const std::size_t base = out.size();
-        out.resize(base + (end - start) * 5);
-        char* p = out.data() + base;
+        if (end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF)
+            --end;  // a pair stays whole
+        char* p = room;
         for (std::size_t i = start; i < end; ++i) {
+            // Eight units at a time while they stand for themselves.
+            for (; i + 8 <= end; i += 8, p += 8) {
+                const Units8 units = loadUnits(text.data() + i);
+                if (anyLane(((units < 0x20) & (units != u'\n') & (units != u'\t')) | (units >= 0x80) |
+                            (units == u'&') | (units == u'<') | (units == u'>')))
+                    break;
+                narrowASCII(text.data() + i, p);
+            }
+            if (i == end) break;
             char32_t c = text[i];
+            if (c < 0x80 && kPlainASCII[c]) {
+                *p++ = static_cast<char>(c);
+                continue;
+            }
             if (c < 0x80) {
                 switch (c) {
-                    case '&': p = std::copy_n("&amp;", 5, p); break;
-                    case '<': p = std::copy_n("&lt;", 4, p); break;
-                    case '>': p = std::copy_n("&gt;", 4, p); break;
-                    case '\r': p = std::copy_n("&#13;", 5, p); break;
+                    case '&':
+                        p = std::copy_n("&amp;", 5, p);
+                        break;
+                    case '<':
+                        p = std::copy_n("&lt;", 4, p);
+                        break;
+                    case '>':
+                        p = std::copy_n("&gt;", 4, p);
+                        break;
+                    case '\r':
+                        p = std::copy_n("&#13;", 5, p);
+                        break;
                     default:
                         if (allowedInXML(c))
                             *p++ = static_cast<char>(c);
@@ -72,7 +101,7 @@ std::size_t appendXMLText(std::string& out, std::u16string_view text) {
                 *p++ = static_cast<char>(0x80 | (c & 0x3F));
             }
         }
-        out.resize(static_cast<std::size_t>(p - out.data()));
+        out.append(room, static_cast<std::size_t>(p - room));
         start = end;
     }
     return leftOut;
@@ -85,7 +114,16 @@ void enumerateParagraphs(std::u16string_view text, Visit visit) {
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = start;
-        while (end < text.size() && text[end] != u'\n' && text[end] != u'\r' && text[end] != u'\u2029') ++end;
+        for (; end < text.size(); ++end) {
+            while (end + 8 <= text.size()) {  // eight units at a time where none ends a line
+                const Units8 units = loadUnits(text.data() + end);
+                if (anyLane((units <= u'\r') | (units == u'\u2029'))) break;
+                end += 8;
+            }
+            if (end == text.size()) break;
+            const char16_t c = text[end];
+            if (c <= u'\r' ? c == u'\n' || c == u'\r' : c == u'\u2029') break;  // one comparison for most
+        }
         visit(text.substr(start, end - start));
         if (end == text.size()) break;
         start = end + ((text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ? 2 : 1);
@@ -134,7 +172,8 @@ bool loadTemplateContent(const fs::path& templateURL, SheetTemplate& sheetTempla
     pugi::xml_document document;
     const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_comments |
                              pugi::parse_pi | pugi::parse_doctype;
-    const pugi::xml_parse_result result = document.load_file(contentURL.c_str(), options, pugi::encoding_utf8);
+    const pugi::xml_parse_result result =
+        document.load_file(contentURL.c_str(), options, pugi::encoding_utf8);
     if (result.status == pugi::status_file_not_found)
         return setError(error, Error(ErrorKind::TemplateMissing, contentURL, ENOENT));
     if (result.status == pugi::status_io_error || result.status == pugi::status_out_of_memory)
@@ -155,7 +194,8 @@ bool loadTemplateContent(const fs::path& templateURL, SheetTemplate& sheetTempla
     StringWriter writer(out);
     // Raw: no indentation of ours, so the only line breaks are the sheet's own.
     // Loading folded the template's own line ends, so it holds no CR.
-    document.save(writer, "", pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
+    document.save(writer, "",
+                  pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
                   pugi::encoding_utf8);
     SheetTemplate cut;
     cut.hasString = static_cast<bool>(string);
@@ -208,8 +248,8 @@ std::string sheetContent(const SheetTemplate& sheetTemplate, const NINote& note,
             newLineBreakElement(out);
         }
         if (pictureIdentifier) {
-            newAttachmentElementWithType(out, "file",
-                                         std::u16string(pictureIdentifier->begin(), pictureIdentifier->end()));
+            newAttachmentElementWithType(
+                out, "file", std::u16string(pictureIdentifier->begin(), pictureIdentifier->end()));
             newLineBreakElement(out);
         }
         out += sheetTemplate.tail;
@@ -222,7 +262,15 @@ std::size_t charactersXMLCantHold(const NINote& note) {
     const auto count = [](std::u16string_view text) {
         std::size_t left = 0;
         for (std::size_t i = 0; i < text.size(); ++i) {
+            for (; i + 8 <= text.size(); i += 8) {  // eight units at a time while XML holds them all
+                const Units8 units = loadUnits(text.data() + i);
+                if (anyLane(((units < 0x20) & (units != u'\n') & (units != u'\t') & (units != u'\r')) |
+                            (units >= 0xD800)))
+                    break;
+            }
+            if (i == text.size()) break;
             char32_t c = text[i];
+            if ((c >= 0x20 && c < 0xD800) || c == '\n') continue;
             if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
                 text[i + 1] <= 0xDFFF) {
                 ++i;

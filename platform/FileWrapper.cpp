@@ -70,28 +70,33 @@ timespec toTimespec(Date date) {
     return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
 }
 
-// Sets fd's access and modification times to when, exactly or not at all: a
-// file system clamps a time it can't hold to its limits without a word, which
-// would date the item wrongly. 0 or the errno.
-int applyDate(int fd, Date when) {
+// Sets the access and modification times of `path` beneath `folderFd` (of
+// folderFd itself when path is empty) to when, exactly or not at all: a file
+// system clamps a time it can't hold to its limits without a word, which would
+// date the item wrongly. Links are never followed. 0 or the errno.
+int applyDate(int folderFd, const std::string& path, Date when) {
     const timespec time = toTimespec(when);
+    const timespec times[2] = {time, time};
+    const char* name = path.empty() ? nullptr : path.c_str();
+    const auto setTimes = [&](const timespec* to) {
+        return ::utimensat(folderFd, name, to, name ? AT_SYMLINK_NOFOLLOW : 0);
+    };
+    const auto stat = [&](struct stat* st) {
+        return ::fstatat(folderFd, path.c_str(), st, AT_SYMLINK_NOFOLLOW | (name ? 0 : AT_EMPTY_PATH));
+    };
     // 1980 to 2037 every file system in use holds (FAT's start, 32-bit time's
     // end): those dates need no reading back, which saves two calls a package.
-    if (time.tv_sec >= 315532800 && time.tv_sec < 2145916800) {
-        const timespec times[2] = {time, time};
-        return ::futimens(fd, times) == 0 ? 0 : errno;
-    }
+    if (time.tv_sec >= 315532800 && time.tv_sec < 2145916800) return setTimes(times) == 0 ? 0 : errno;
     struct stat before {};
-    if (::fstat(fd, &before) != 0) return errno;
-    const timespec times[2] = {time, time};
-    if (::futimens(fd, times) != 0) return errno == EINVAL || errno == EOVERFLOW ? 0 : errno;
+    if (stat(&before) != 0) return errno;
+    if (setTimes(times) != 0) return errno == EINVAL || errno == EOVERFLOW ? 0 : errno;
     struct stat after {};
-    if (::fstat(fd, &after) != 0) return errno;
+    if (stat(&after) != 0) return errno;
     if (after.st_mtim.tv_sec == time.tv_sec && after.st_mtim.tv_nsec == time.tv_nsec) return 0;
     // A coarser clock (whole seconds, two seconds) rounds; only a clamp far away counts.
     if (after.st_mtim.tv_sec - time.tv_sec <= 2 && time.tv_sec - after.st_mtim.tv_sec <= 2) return 0;
     const timespec previous[2] = {before.st_atim, before.st_mtim};
-    return ::futimens(fd, previous) == 0 ? 0 : errno;
+    return setTimes(previous) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -129,32 +134,41 @@ bool FileWrapper::writeToURL(const fs::path& url, Error* error) const {
 
 bool FileWrapper::writeInFolder(int parentFd, const std::string& name, const fs::path& url,
                                 Error* error) const {
-    int fd = -1;
+    return writeBeneath(parentFd, name, url, error);
+}
+
+// `path` is relative to folderFd and may go down through folders this tree
+// has just made: a folder's items are made through its path rather than
+// through a descriptor of its own, which saves an open and a close a folder.
+bool FileWrapper::writeBeneath(int folderFd, const std::string& path, const fs::path& url,
+                               Error* error) const {
     if (kind_ == Kind::Directory) {
         if (const int injected = sys::injectedFault(sys::Operation::CreateDirectory))
             return setError(error, writeError(url, injected));
-        if (::mkdirat(parentFd, name.c_str(), 0755) != 0) return setError(error, writeError(url, errno));
-        fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) return setError(error, writeError(url, errno));
-    } else {
-        fd = ::openat(parentFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0) return setError(error, writeError(url, errno));
-    }
-    FileDescriptor item(fd);
-
-    if (kind_ == Kind::Directory) {
+        if (::mkdirat(folderFd, path.c_str(), 0755) != 0) return setError(error, writeError(url, errno));
         for (const auto& [childName, child] : children_) {
-            if (!child->writeInFolder(fd, childName, url / childName, error)) return false;
+            if (!child->writeBeneath(folderFd, path + "/" + childName, url / childName, error)) return false;
         }
-    } else if (kind_ == Kind::RegularFile) {
-        if (!writeAll(fd, contents_.data(), contents_.size(), url, error)) return false;
+        // Applied last, after everything inside is written; access time likewise.
+        if (modificationDate) {
+            if (const int failed = applyDate(folderFd, path, *modificationDate))
+                return setError(error, writeError(url, failed));
+        }
+        return true;
+    }
+
+    FileDescriptor item(
+        ::openat(folderFd, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (item.get() < 0) return setError(error, writeError(url, errno));
+    if (kind_ == Kind::RegularFile) {
+        if (!writeAll(item.get(), contents_.data(), contents_.size(), url, error)) return false;
     } else {
         // Only a regular file is copied; a picture that vanished or turned into
         // something else since the note was read is an error naming it.
         const fs::path sourcePath = source();
-        FileDescriptor reopened(opened_.get() >= 0
-                                    ? -1
-                                    : ::open(sourcePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        FileDescriptor reopened(
+            opened_.get() >= 0 ? -1
+                               : ::open(sourcePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         const FileDescriptor& from = opened_.get() >= 0 ? opened_ : reopened;
         if (from.get() < 0) {
             const int saved = errno;
@@ -167,15 +181,13 @@ bool FileWrapper::writeInFolder(int parentFd, const std::string& name, const fs:
             return setError(error, Error(ErrorKind::ReadFailed, sourcePath, errno));
         if (!S_ISREG(st.st_mode)) return setError(error, Error(ErrorKind::NotRegularFile, sourcePath, 0));
         if (opened_.get() >= 0) ::lseek(opened_.get(), 0, SEEK_SET);  // a tree written again copies it whole
-        if (!copyContents(from.get(), fd, st.st_size, url, error)) return false;
+        if (!copyContents(from.get(), item.get(), st.st_size, url, error)) return false;
         // The copy keeps the picture's own modification time.
         const timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(fd, times);
+        ::futimens(item.get(), times);
     }
-
     if (modificationDate) {
-        // Applied last, after everything inside is written; access time likewise.
-        if (const int failed = applyDate(fd, *modificationDate))
+        if (const int failed = applyDate(item.get(), {}, *modificationDate))
             return setError(error, writeError(url, failed));
     }
     if (const int closeError = item.close()) return setError(error, writeError(url, closeError));

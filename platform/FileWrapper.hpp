@@ -60,10 +60,12 @@ public:
 
 private:
     explicit FileWrapper(Kind kind) : kind_(kind) {}
+    bool writeBeneath(int folderFd, const std::string& path, const std::filesystem::path& url,
+                      Error* error) const;
 
     Kind kind_;
     Children children_;
-    std::string contents_;  // a file's bytes, or the path a reference copies from
+    std::string contents_;       // a file's bytes, or the path a reference copies from
     FileDescriptor opened_{-1};  // what a reference copies from, when opened already
     std::string filename_;
     std::string preferredFilename_;

@@ -1,11 +1,37 @@
 #include "platform/UTF8.hpp"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
 namespace ni {
+
+namespace {
+
+// Notes are mostly ASCII: eight bytes at a time while they are.
+bool asciiBytes(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return (word & 0x8080808080808080u) == 0;
+}
+
+void widenASCII(const char* from, char16_t* to) {
+    using Bytes8 = unsigned char __attribute__((vector_size(8)));
+    Bytes8 bytes;
+    std::memcpy(&bytes, from, sizeof bytes);
+    const Units8 units = __builtin_convertvector(bytes, Units8);
+    std::memcpy(to, &units, sizeof units);
+}
+
+}  // namespace
 
 std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t* badOffset) {
     std::u16string text(bytes.size(), u'\0');  // never more units than bytes
     char16_t* out = text.data();
     for (std::size_t i = 0; i < bytes.size();) {
+        for (; i + 8 <= bytes.size() && asciiBytes(bytes.data() + i); i += 8, out += 8)
+            widenASCII(bytes.data() + i, out);
+        if (i == bytes.size()) break;
         if (static_cast<unsigned char>(bytes[i]) < 0x80) {
             *out++ = static_cast<unsigned char>(bytes[i++]);
             continue;
@@ -30,36 +56,49 @@ std::optional<std::u16string> utf16FromUTF8(std::string_view bytes, std::size_t*
 }
 
 std::string utf8FromUTF16(std::u16string_view text) {
-    std::string bytes(text.size() * 3, '\0');  // a unit never takes more than three bytes
-    char* out = bytes.data();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c < 0x80) {
-            *out++ = static_cast<char>(c);
-            continue;
+    // Encoded a slice at a time into room on the stack (a unit takes at most
+    // three bytes), so that no room is cleared only to be written over.
+    constexpr std::size_t kSlice = 1024;
+    char room[kSlice * 3];
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = std::min(text.size(), start + kSlice);
+        if (end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF)
+            --end;  // a pair stays whole
+        char* out = room;
+        for (std::size_t i = start; i < end; ++i) {
+            for (; i + 8 <= end && !anyLane(loadUnits(text.data() + i) >= 0x80); i += 8, out += 8)
+                narrowASCII(text.data() + i, out);
+            if (i == end) break;
+            char32_t c = text[i];
+            if (c < 0x80) {
+                *out++ = static_cast<char>(c);
+                continue;
+            }
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < end && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            } else if (c >= 0xD800 && c <= 0xDFFF) {
+                c = 0xFFFD;
+            }
+            if (c < 0x800) {
+                *out++ = static_cast<char>(0xC0 | (c >> 6));
+                *out++ = static_cast<char>(0x80 | (c & 0x3F));
+            } else if (c < 0x10000) {
+                *out++ = static_cast<char>(0xE0 | (c >> 12));
+                *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                *out++ = static_cast<char>(0x80 | (c & 0x3F));
+            } else {
+                *out++ = static_cast<char>(0xF0 | (c >> 18));
+                *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                *out++ = static_cast<char>(0x80 | (c & 0x3F));
+            }
         }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (c >> 6));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *out++ = static_cast<char>(0xE0 | (c >> 12));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            *out++ = static_cast<char>(0xF0 | (c >> 18));
-            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
+        bytes.append(room, static_cast<std::size_t>(out - room));
+        start = end;
     }
-    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
     return bytes;
 }
 

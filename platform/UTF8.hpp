@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,5 +56,31 @@ std::u16string lossyUTF16(std::string_view bytes);
 // The longest leading part of bytes that has at most limit bytes and doesn't
 // end inside a UTF-8 sequence; bytes itself when short enough.
 std::string_view utf8Prefix(std::string_view bytes, std::size_t limit);
+
+// Eight UTF-16 units at a time, for scans that skip ahead while no unit needs
+// a closer look (the compiler's own vector types, on any processor):
+//   const Units8 v = loadUnits(p);
+//   if (!anyLane((v < 0x20) | (v == u'&'))) ...
+using Units8 = std::uint16_t __attribute__((vector_size(16)));
+using Lanes8 = std::int16_t __attribute__((vector_size(16)));
+
+inline Units8 loadUnits(const char16_t* p) {
+    Units8 units;
+    std::memcpy(&units, p, sizeof units);
+    return units;
+}
+
+inline bool anyLane(Lanes8 lanes) {
+    std::uint64_t words[2];
+    std::memcpy(words, &lanes, sizeof words);
+    return (words[0] | words[1]) != 0;
+}
+
+// Writes eight units below U+0080 as their eight bytes.
+inline void narrowASCII(const char16_t* from, char* to) {
+    using Bytes8 = unsigned char __attribute__((vector_size(8)));
+    const Bytes8 bytes = __builtin_convertvector(loadUnits(from), Bytes8);
+    std::memcpy(to, &bytes, sizeof bytes);
+}
 
 }  // namespace ni
