@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unicode/datefmt.h>
 #include <unicode/decimfmt.h>
+#include <unicode/dtfmtsym.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include "platform/Error.hpp"
 #include "platform/SystemCalls.hpp"
@@ -256,6 +258,28 @@ void unifySpaces(icu::UnicodeString& text) {
     text.findAndReplace(icu::UnicodeString(static_cast<UChar>(0x00A0)), icu::UnicodeString(u' '));
 }
 
+// The same in the names a date is written with ("a.\u00A0m." in Spanish of the
+// Americas): a value whose spaces were unified must still find them.
+void unifySpaces(icu::SimpleDateFormat& parser) {
+    icu::DateFormatSymbols symbols(*parser.getDateFormatSymbols());
+    const auto unified = [](const icu::UnicodeString* names, int32_t count) {
+        std::vector<icu::UnicodeString> copies(names, names + count);
+        for (icu::UnicodeString& name : copies) unifySpaces(name);
+        return copies;
+    };
+    int32_t count = 0;
+    const icu::UnicodeString* names = symbols.getAmPmStrings(count);
+    const auto amPm = unified(names, count);
+    symbols.setAmPmStrings(amPm.data(), count);
+    using Symbols = icu::DateFormatSymbols;
+    for (const auto width : {Symbols::WIDE, Symbols::ABBREVIATED}) {
+        names = symbols.getMonths(count, Symbols::FORMAT, width);
+        const auto months = unified(names, count);
+        symbols.setMonths(months.data(), count, Symbols::FORMAT, width);
+    }
+    parser.setDateFormatSymbols(symbols);
+}
+
 // The date parser's numbers: a run of ASCII digits is read here, anything
 // else by the locale's own number format. ICU's general number parser costs
 // more than the rest of a date together, and a date's numbers are plain
@@ -351,6 +375,7 @@ icu::SimpleDateFormat* dateParser(const std::string& locale) {
     simple->toPattern(pattern);
     unifySpaces(pattern);
     simple->applyPattern(pattern);
+    unifySpaces(*simple);
     useASCIIDigits(*simple, pattern);
     simple->setLenient(false);
     simple->adoptTimeZone(createDateTimeZone(zone));
