@@ -245,11 +245,12 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     // the writing can't find again is kept.
     struct Stateless {};
     std::atomic<std::size_t> keptBytes{0};
+    const std::vector<fs::path> noteFolders = scan.folders(folderURL);
     const bool read = forEachInParallel<Stateless>(
         scan.sheets.size(), ConversionPhase::ReadingNotes, progress, folderURL, error,
         [&](std::size_t i, Error* noteError, Stateless&) {
             PlannedSheet& sheet = scan.sheets[i];
-            const fs::path noteFolder = scan.noteFolder(sheet);
+            const fs::path& noteFolder = noteFolders[sheet.folder];
             const fs::path noteURL = noteFolder / sheet.noteName;
             auto bytes = readNoteBytes(noteURL, noteError);
             if (!bytes) return false;
@@ -339,9 +340,9 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
     // Written under a hidden name beside its own and renamed once whole, so the
     // export never shows up in part. Messages name the export's own paths.
     const fs::path stagingURL = exportURL.parent_path() / ("." + exportURL.filename().native() + ".partial");
-    const auto folderURL = [&](const fs::path& base, std::uint32_t folder) {
-        return folder == 0 ? base : base / scan.groups[folder - 1];
-    };
+    const std::vector<fs::path> noteFolders = scan.folders(scan.folderURL);
+    const std::vector<fs::path> exportFolders = scan.folders(exportURL);
+    const std::vector<fs::path> stagingFolders = scan.folders(stagingURL);
     const auto fail = [&](Error failure) {
         removeItemAtURL(stagingURL, nullptr);
         return setError(error, std::move(failure));
@@ -357,8 +358,8 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
         FileDescriptor stagingFd(::open(stagingURL.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (stagingFd.get() < 0) return fail(Error(ErrorKind::WriteFailed, exportURL, errno));
         for (std::uint32_t g = 1; g <= scan.groups.size(); ++g) {
-            if (!FileWrapper::directory({})->writeInFolder(stagingFd.get(), scan.groups[g - 1],
-                                                           folderURL(exportURL, g), &written))
+            if (!FileWrapper::directory({})->writeInFolder(stagingFd.get(), exportURL, scan.groups[g - 1],
+                                                           &written))
                 return fail(std::move(written));
         }
     }
@@ -373,7 +374,7 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
         scan.sheets.size(), ConversionPhase::WritingPackages, progress, scan.folderURL, &written,
         [&](std::size_t i, Error* sheetError, OpenFolder& openFolder) {
             const PlannedSheet& planned = scan.sheets[i];
-            const fs::path noteFolder = scan.noteFolder(planned);
+            const fs::path& noteFolder = noteFolders[planned.folder];
             const fs::path noteURL = noteFolder / planned.noteName;
             std::optional<std::string> bytes;
             if (!planned.noteBytes) {
@@ -393,16 +394,15 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
             }
             const auto sheet = sheetForNote(*note, *scan.sheetTemplate, std::move(picture));
             if (openFolder.folder != planned.folder) {
-                openFolder.fd = FileDescriptor(::open(folderURL(stagingURL, planned.folder).c_str(),
+                openFolder.fd = FileDescriptor(::open(stagingFolders[planned.folder].c_str(),
                                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
                 if (openFolder.fd.get() < 0)
-                    return setError(sheetError, Error(ErrorKind::WriteFailed,
-                                                      folderURL(exportURL, planned.folder), errno));
+                    return setError(sheetError,
+                                    Error(ErrorKind::WriteFailed, exportFolders[planned.folder], errno));
                 openFolder.folder = planned.folder;
             }
-            return sheet->writeInFolder(openFolder.fd.get(), planned.packageName,
-                                        folderURL(exportURL, planned.folder) / planned.packageName,
-                                        sheetError);
+            return sheet->writeInFolder(openFolder.fd.get(), exportFolders[planned.folder],
+                                        planned.packageName, sheetError);
         });
     if (!wrote) return fail(std::move(written));
     if (!moveItemAtURL(stagingURL, exportURL, &written)) return fail(std::move(written));

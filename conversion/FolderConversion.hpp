@@ -48,6 +48,12 @@ struct FolderScan {
     std::filesystem::path noteFolder(const PlannedSheet& sheet) const {
         return sheet.folder == 0 ? folderURL : folderURL / groups[sheet.folder - 1];
     }
+    // base and then base/group for every group, in the order of PlannedSheet::folder.
+    std::vector<std::filesystem::path> folders(const std::filesystem::path& base) const {
+        std::vector<std::filesystem::path> paths{base};
+        for (const std::string& group : groups) paths.push_back(base / group);
+        return paths;
+    }
 };
 
 // Reads and checks every note of the folder and of its sub-folders and names

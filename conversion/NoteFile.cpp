@@ -287,7 +287,7 @@ void unifySpaces(icu::SimpleDateFormat& parser) {
 // number format of its own, so that every date reads as ICU alone reads it.
 class ASCIIDigitsFormat : public icu::NumberFormat {
 public:
-    ASCIIDigitsFormat(const icu::DecimalFormat& localeFormat)
+    explicit ASCIIDigitsFormat(const icu::DecimalFormat& localeFormat)
         : localeFormat_(localeFormat.clone()),
           exponent_(localeFormat.getDecimalFormatSymbols()->getConstSymbol(
               icu::DecimalFormatSymbols::kExponentialSymbol)) {}

@@ -28,22 +28,25 @@ std::string PackageNames::assign(const std::string& preferred, NameChange* chang
         std::string_view cut = utf8Prefix(stem, stemLimit);
         if (cut.empty()) cut = std::string_view(stem).substr(0, std::min<std::size_t>(stem.size(), 1));
         const std::string candidate = cut.size() == stem.size() ? preferred : std::string(cut) + suffix;
-        std::string chosen = choose(candidate);
+        auto [chosen, key] = choose(candidate);
         // Numbering and decomposition lengthen a name; cut the stem in proportion and try again.
         if (chosen.size() <= kMaximumNameLength || cut.size() <= 1) {
             if (change != nullptr) *change = {chosen != candidate, cut.size() != stem.size()};
-            take(chosen);
+            keys_.insert(key ? std::move(*key) : filenameKey(lossyUTF16(chosen)));
             return chosen;
         }
         stemLimit = std::min(cut.size() - 1, cut.size() * kMaximumNameLength / chosen.size());
     }
 }
 
-std::string PackageNames::choose(const std::string& preferred) const {
+std::pair<std::string, std::optional<std::u16string>> PackageNames::choose(
+    const std::string& preferred) const {
     const std::u16string text = lossyUTF16(preferred);
-    if (!keys_.contains(filenameKey(text))) return preferred;
-    const auto isTaken = [this](const std::u16string& key) { return keys_.contains(key); };
-    return utf8FromUTF16(filenameForPrefererredName(text, std::nullopt, isTaken).value_or(text));
+    std::u16string key = filenameKey(text);
+    if (!keys_.contains(key)) return {preferred, std::move(key)};  // the key is made once
+    const auto isTaken = [this](const std::u16string& taken) { return keys_.contains(taken); };
+    return {utf8FromUTF16(filenameForPrefererredName(text, std::nullopt, isTaken).value_or(text)),
+            std::nullopt};
 }
 
 }  // namespace ni

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 namespace ni {
 
@@ -21,7 +23,8 @@ public:
     std::string assign(const std::string& preferred, NameChange* change = nullptr);
 
 private:
-    std::string choose(const std::string& preferred) const;
+    // The name and, when it is preferred itself, its key.
+    std::pair<std::string, std::optional<std::u16string>> choose(const std::string& preferred) const;
 
     // The keys of the names given out so far. Every candidate is checked
     // against these keys themselves: a key made from a part of a name needn't

@@ -16,13 +16,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// An item's path, made only when an error names it: building paths for every
+// file written would cost more than the writing in a large export.
+struct ItemURL {
+    const fs::path& folder;
+    const std::string& path;
+    operator fs::path() const { return folder / path; }
+};
+
 Error writeError(const fs::path& url, int osError) {
     if (osError == EEXIST) return Error(ErrorKind::AlreadyExists, url, osError);
     if (osError == ENAMETOOLONG) return Error(ErrorKind::NameTooLong, url, osError);
     return Error(ErrorKind::WriteFailed, url, osError);
 }
 
-bool writeAll(int fd, const char* data, std::size_t size, const fs::path& url, Error* error) {
+bool writeAll(int fd, const char* data, std::size_t size, const ItemURL& url, Error* error) {
     if (const int injected = sys::injectedFault(sys::Operation::Write))
         return setError(error, writeError(url, injected));
     if (const int failed = writeAllBytes(fd, data, size)) return setError(error, writeError(url, failed));
@@ -30,7 +38,7 @@ bool writeAll(int fd, const char* data, std::size_t size, const fs::path& url, E
 }
 
 // Copies the open regular file `from` into `to`, in the kernel where it can.
-bool copyContents(int from, int to, off_t size, const fs::path& url, Error* error) {
+bool copyContents(int from, int to, off_t size, const ItemURL& url, Error* error) {
     off_t copied = 0;
     bool kernelCopy = true;
     char buffer[1 << 16];
@@ -126,28 +134,26 @@ std::unique_ptr<FileWrapper> FileWrapper::fileReference(fs::path source, FileDes
 }
 
 bool FileWrapper::writeToURL(const fs::path& url, Error* error) const {
-    const fs::path parent = url.has_parent_path() ? url.parent_path() : fs::path(".");
-    FileDescriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (parentFd.get() < 0) return setError(error, writeError(parent, errno));
-    return writeInFolder(parentFd.get(), url.filename().native(), url, error);
+    const fs::path parent = url.parent_path();  // empty for a name alone
+    FileDescriptor parentFd(
+        ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parentFd.get() < 0) return setError(error, writeError(parent.empty() ? "." : parent, errno));
+    return writeInFolder(parentFd.get(), parent, url.filename().native(), error);
 }
 
-bool FileWrapper::writeInFolder(int parentFd, const std::string& name, const fs::path& url,
+// `path` is relative to folderFd (whose own path is folderURL) and may go down
+// through folders this tree has just made: a folder's items are made through
+// its path rather than through a descriptor of its own, which saves an open
+// and a close a folder.
+bool FileWrapper::writeInFolder(int folderFd, const fs::path& folderURL, const std::string& path,
                                 Error* error) const {
-    return writeBeneath(parentFd, name, url, error);
-}
-
-// `path` is relative to folderFd and may go down through folders this tree
-// has just made: a folder's items are made through its path rather than
-// through a descriptor of its own, which saves an open and a close a folder.
-bool FileWrapper::writeBeneath(int folderFd, const std::string& path, const fs::path& url,
-                               Error* error) const {
+    const ItemURL url{folderURL, path};
     if (kind_ == Kind::Directory) {
         if (const int injected = sys::injectedFault(sys::Operation::CreateDirectory))
             return setError(error, writeError(url, injected));
         if (::mkdirat(folderFd, path.c_str(), 0755) != 0) return setError(error, writeError(url, errno));
         for (const auto& [childName, child] : children_) {
-            if (!child->writeBeneath(folderFd, path + "/" + childName, url / childName, error)) return false;
+            if (!child->writeInFolder(folderFd, folderURL, path + "/" + childName, error)) return false;
         }
         // Applied last, after everything inside is written; access time likewise.
         if (modificationDate) {

@@ -53,15 +53,14 @@ public:
     // over an existing item. False with the error set on failure; a failed
     // write leaves what it wrote so far for the caller to remove.
     bool writeToURL(const std::filesystem::path& url, Error* error) const;
-    // The same, as `name` inside the open folder folderFd; url names the item in errors.
-    // Saves a path lookup per item when many are written into one folder.
-    bool writeInFolder(int folderFd, const std::string& name, const std::filesystem::path& url,
+    // The same, as `path` beneath the open folder folderFd, whose own path
+    // folderURL serves errors: saves a path lookup per item when many are
+    // written into one folder.
+    bool writeInFolder(int folderFd, const std::filesystem::path& folderURL, const std::string& path,
                        Error* error) const;
 
 private:
     explicit FileWrapper(Kind kind) : kind_(kind) {}
-    bool writeBeneath(int folderFd, const std::string& path, const std::filesystem::path& url,
-                      Error* error) const;
 
     Kind kind_;
     Children children_;
