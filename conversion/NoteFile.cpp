@@ -61,7 +61,7 @@ KeyPositions lastKeyPositions(std::u16string_view text) {
         // Back eight units at a time where none of them ends a line.
         while (start >= 8) {
             const Units8 units = loadUnits(text.data() + start - 8);
-            if (anyLane((units <= kCR) | (units == kParagraphSeparator))) break;
+            if (anyLane((units <= unit(kCR)) | (units == unit(kParagraphSeparator)))) break;
             start -= 8;
         }
         if (start > 0 && !isParagraphSeparator(text[start - 1])) continue;

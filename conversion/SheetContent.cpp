@@ -46,8 +46,9 @@ std::size_t appendXMLText(std::string& out, std::u16string_view text) {
             // Eight units at a time while they stand for themselves.
             for (; i + 8 <= end; i += 8, p += 8) {
                 const Units8 units = loadUnits(text.data() + i);
-                if (anyLane(((units < 0x20) & (units != u'\n') & (units != u'\t')) | (units >= 0x80) |
-                            (units == u'&') | (units == u'<') | (units == u'>')))
+                if (anyLane(((units < unit(0x20)) & (units != unit(u'\n')) & (units != unit(u'\t'))) |
+                            (units >= unit(0x80)) | (units == unit(u'&')) | (units == unit(u'<')) |
+                            (units == unit(u'>'))))
                     break;
                 narrowASCII(text.data() + i, p);
             }
@@ -117,7 +118,7 @@ void enumerateParagraphs(std::u16string_view text, Visit visit) {
         for (; end < text.size(); ++end) {
             while (end + 8 <= text.size()) {  // eight units at a time where none ends a line
                 const Units8 units = loadUnits(text.data() + end);
-                if (anyLane((units <= u'\r') | (units == u'\u2029'))) break;
+                if (anyLane((units <= unit(u'\r')) | (units == unit(u'\u2029')))) break;
                 end += 8;
             }
             if (end == text.size()) break;
@@ -264,8 +265,9 @@ std::size_t charactersXMLCantHold(const NINote& note) {
         for (std::size_t i = 0; i < text.size(); ++i) {
             for (; i + 8 <= text.size(); i += 8) {  // eight units at a time while XML holds them all
                 const Units8 units = loadUnits(text.data() + i);
-                if (anyLane(((units < 0x20) & (units != u'\n') & (units != u'\t') & (units != u'\r')) |
-                            (units >= 0xD800)))
+                if (anyLane(((units < unit(0x20)) & (units != unit(u'\n')) & (units != unit(u'\t')) &
+                             (units != unit(u'\r'))) |
+                            (units >= unit(0xD800))))
                     break;
             }
             if (i == text.size()) break;

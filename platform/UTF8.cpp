@@ -68,7 +68,7 @@ std::string utf8FromUTF16(std::u16string_view text) {
             --end;  // a pair stays whole
         char* out = room;
         for (std::size_t i = start; i < end; ++i) {
-            for (; i + 8 <= end && !anyLane(loadUnits(text.data() + i) >= 0x80); i += 8, out += 8)
+            for (; i + 8 <= end && !anyLane(loadUnits(text.data() + i) >= unit(0x80)); i += 8, out += 8)
                 narrowASCII(text.data() + i, out);
             if (i == end) break;
             char32_t c = text[i];

@@ -60,9 +60,12 @@ std::string_view utf8Prefix(std::string_view bytes, std::size_t limit);
 // Eight UTF-16 units at a time, for scans that skip ahead while no unit needs
 // a closer look (the compiler's own vector types, on any processor):
 //   const Units8 v = loadUnits(p);
-//   if (!anyLane((v < 0x20) | (v == u'&'))) ...
+//   if (!anyLane((v < unit(0x20)) | (v == unit(u'&')))) ...
 using Units8 = std::uint16_t __attribute__((vector_size(16)));
 using Lanes8 = std::int16_t __attribute__((vector_size(16)));
+
+// A scalar compared with Units8 is given their element type: clang 14 fails on others.
+constexpr std::uint16_t unit(char16_t c) { return c; }
 
 inline Units8 loadUnits(const char16_t* p) {
     Units8 units;
