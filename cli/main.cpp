@@ -169,7 +169,8 @@ void printSheet(const ni::FolderScan& scan, const ni::PlannedSheet& sheet, const
 
 int dryRun(const fs::path& folder, CommandLineInterface& ui, const ReportRequest& report, bool strict) {
     ni::Error error;
-    const auto scan = ni::scanFolderAtURL(folder, &error, &ui, report.file.has_value());
+    // Nothing is written, so no note's bytes are kept for the writing.
+    const auto scan = ni::scanFolderAtURL(folder, &error, &ui, report.file.has_value(), 0);
     ui.endProgressLine();
     if (ni::cancellationRequested()) stopForSignal();
     if (!scan) {
