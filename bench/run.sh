@@ -26,7 +26,7 @@
 #               shortest wall time counts for each program, with its CPU times;
 #               the peak memory shown is the highest of all rounds.
 # BENCH_SETTLE  seconds to wait after deleting one size's data on disk before
-#               the next size starts (default 30; see below)
+#               the next size starts (default 300; see below)
 #
 # The script builds nothing. Build first, for instance:
 #   cmake -S . -B build/rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DNI_BUILD_APP=OFF -DNI_BUILD_TESTS=OFF
@@ -36,10 +36,11 @@
 # timed runs, and every run starts after a sync, so each one writes onto a
 # quiet disk and reads a warm source.
 #
-# On ext4 without a journal, making files is slow for about half a minute
-# after many files were deleted nearby (inode allocation steps over recently
-# freed inodes). This script deletes its data when it ends, so leave half a
-# minute between runs, or the next run's first timings come out too long.
+# On ext4, making files is slow for a while after many files were deleted
+# nearby: inode allocation steps over inodes freed in the last minute, or the
+# last five minutes while their inode table block is still dirty, reading the
+# table for each. This script deletes its data when it ends, so leave five
+# minutes between runs, or the next run's timings come out too long and uneven.
 # On disk every copy stays until its size is done; in RAM each copy is
 # deleted as soon as it has been checked, to hold at most one at a time.
 #
@@ -105,7 +106,7 @@ rounds=${BENCH_ROUNDS:-1}
 case $rounds in
 '' | *[!0-9]* | 0*) die "BENCH_ROUNDS must be a number from 1, not \"$rounds\"" ;;
 esac
-settle=${BENCH_SETTLE:-30}
+settle=${BENCH_SETTLE:-300}
 case $settle in
 '' | *[!0-9]*) die "BENCH_SETTLE must be a number of seconds, not \"$settle\"" ;;
 esac
