@@ -38,9 +38,7 @@ std::size_t appendXMLText(std::string& out, std::u16string_view text) {
     char room[kSlice * 5];
     std::size_t leftOut = 0;
     for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = std::min(text.size(), start + kSlice);
-        if (end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF)
-            --end;  // a pair stays whole
+        const std::size_t end = sliceEnd(text, start, kSlice);
         char* p = room;
         for (std::size_t i = start; i < end; ++i) {
             // Eight units at a time while they stand for themselves.
@@ -80,27 +78,12 @@ std::size_t appendXMLText(std::string& out, std::u16string_view text) {
                 }
                 continue;
             }
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < end && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            }
+            c = codePointAt(text, i, end);
             if (!allowedInXML(c)) {
                 ++leftOut;
                 continue;
             }
-            if (c < 0x800) {
-                *p++ = static_cast<char>(0xC0 | (c >> 6));
-                *p++ = static_cast<char>(0x80 | (c & 0x3F));
-            } else if (c < 0x10000) {
-                *p++ = static_cast<char>(0xE0 | (c >> 12));
-                *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                *p++ = static_cast<char>(0x80 | (c & 0x3F));
-            } else {
-                *p++ = static_cast<char>(0xF0 | (c >> 18));
-                *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-                *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                *p++ = static_cast<char>(0x80 | (c & 0x3F));
-            }
+            p = writeUTF8(c, p);
         }
         out.append(room, static_cast<std::size_t>(p - room));
         start = end;
@@ -271,14 +254,8 @@ std::size_t charactersXMLCantHold(const NINote& note) {
                     break;
             }
             if (i == text.size()) break;
-            char32_t c = text[i];
-            if ((c >= 0x20 && c < 0xD800) || c == '\n') continue;
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                text[i + 1] <= 0xDFFF) {
-                ++i;
-                continue;
-            }
-            left += !allowedInXML(c);
+            if ((text[i] >= 0x20 && text[i] < 0xD800) || text[i] == '\n') continue;
+            left += !allowedInXML(codePointAt(text, i, text.size()));
         }
         return left;
     };

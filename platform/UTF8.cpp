@@ -63,38 +63,14 @@ std::string utf8FromUTF16(std::u16string_view text) {
     std::string bytes;
     bytes.reserve(text.size());
     for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = std::min(text.size(), start + kSlice);
-        if (end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF)
-            --end;  // a pair stays whole
+        const std::size_t end = sliceEnd(text, start, kSlice);
         char* out = room;
         for (std::size_t i = start; i < end; ++i) {
             for (; i + 8 <= end && !anyLane(loadUnits(text.data() + i) >= unit(0x80)); i += 8, out += 8)
                 narrowASCII(text.data() + i, out);
             if (i == end) break;
-            char32_t c = text[i];
-            if (c < 0x80) {
-                *out++ = static_cast<char>(c);
-                continue;
-            }
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < end && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            } else if (c >= 0xD800 && c <= 0xDFFF) {
-                c = 0xFFFD;
-            }
-            if (c < 0x800) {
-                *out++ = static_cast<char>(0xC0 | (c >> 6));
-                *out++ = static_cast<char>(0x80 | (c & 0x3F));
-            } else if (c < 0x10000) {
-                *out++ = static_cast<char>(0xE0 | (c >> 12));
-                *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                *out++ = static_cast<char>(0x80 | (c & 0x3F));
-            } else {
-                *out++ = static_cast<char>(0xF0 | (c >> 18));
-                *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-                *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                *out++ = static_cast<char>(0x80 | (c & 0x3F));
-            }
+            const char32_t c = codePointAt(text, i, end);
+            out = writeUTF8(c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c, out);
         }
         bytes.append(room, static_cast<std::size_t>(out - room));
         start = end;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -84,6 +85,42 @@ inline void narrowASCII(const char16_t* from, char* to) {
     using Bytes8 = unsigned char __attribute__((vector_size(8)));
     const Bytes8 bytes = __builtin_convertvector(loadUnits(from), Bytes8);
     std::memcpy(to, &bytes, sizeof bytes);
+}
+
+// The code point at text[i], a surrogate pair that ends before `end` taken
+// whole (i then moves onto its second half); a lone surrogate as it is.
+inline char32_t codePointAt(std::u16string_view text, std::size_t& i, std::size_t end) {
+    const char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < end && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+        return 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    return c;
+}
+
+// Writes c (no surrogate) as UTF-8 at out; where it ends.
+inline char* writeUTF8(char32_t c, char* out) {
+    if (c < 0x80) {
+        *out++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        *out++ = static_cast<char>(0xF0 | (c >> 18));
+        *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+// Where a slice of at most `length` units from start ends without splitting a
+// surrogate pair, for work done a slice at a time in room of a fixed size.
+inline std::size_t sliceEnd(std::u16string_view text, std::size_t start, std::size_t length) {
+    const std::size_t end = std::min(text.size(), start + length);
+    return end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF ? end - 1 : end;
 }
 
 }  // namespace ni
