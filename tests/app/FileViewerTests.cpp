@@ -47,7 +47,7 @@ TEST(FileViewerTest, SelectsTheItemInTheFileManagerOrElseOpensItsFolder) {
     QProcess daemon;
     daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
                                                  QStringLiteral("--print-address=1")});
-    if (!daemon.waitForStarted() || !daemon.waitForReadyRead()) GTEST_SKIP() << "no dbus-daemon to run";
+    ASSERT_TRUE(daemon.waitForStarted() && daemon.waitForReadyRead()) << "dbus-daemon didn't start";
     const auto stop = qScopeGuard([&daemon] {
         QDBusConnection::disconnectFromBus(QStringLiteral("private"));
         daemon.kill();

@@ -1,8 +1,6 @@
 // Runs of the command-line converter stopped by a signal in each phase, or
 // killed outright: what each leaves behind, and what the next run removes.
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 
 #include <chrono>
@@ -48,48 +46,21 @@ protected:
         return shm_;
     }
 
-    // The converter in the background, signals at their defaults, output in files.
+    // The converter in the background, its temporary area in tmpdir.
     pid_t start(const Names& args, const fs::path& tmpdir) const {
-        const std::string log = (root() / "child.log").native();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(signal, SIG_DFL);
-            sigset_t none;
-            sigemptyset(&none);
-            ::sigprocmask(SIG_SETMASK, &none, nullptr);
-            const int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            ::dup2(logFd, 1);
-            ::dup2(logFd, 2);
-            ::setenv("TMPDIR", tmpdir.c_str(), 1);
-            std::vector<std::string> all{kCli()};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& arg : all) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        return pid;
+        Names argv{kCli()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return spawn(argv, log(), [&] { ::setenv("TMPDIR", tmpdir.c_str(), 1); });
     }
-    // Polls until ready() holds; false when the child ended first.
+    std::string log() const { return (root() / "child").native(); }
+    // Polls until ready() holds; false when the child ended first (it is left to finish()).
     template <typename Ready>
-    bool caught(pid_t pid, Ready ready) {
-        for (;;) {
+    static bool caught(pid_t pid, Ready ready) {
+        for (;; std::this_thread::sleep_for(std::chrono::microseconds(200))) {
             if (ready()) return true;
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                ended_ = status;
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            siginfo_t info{};
+            if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) return false;
         }
-    }
-    // The exit status, 128 + the signal when killed.
-    int finish(pid_t pid) {
-        int status = ended_.value_or(0);
-        if (!ended_) ::waitpid(pid, &status, 0);
-        ended_.reset();
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
     static bool readsFrom(pid_t pid, const fs::path& folder) {
@@ -115,7 +86,6 @@ protected:
     }
 
     static constexpr int kNotes = 4000;
-    std::optional<int> ended_;
     fs::path shm_;
 };
 
@@ -133,9 +103,9 @@ TEST_F(Interrupted, ASignalInAnyPhaseEndsTheRunWithNothingLeft) {
                    : phase == Writing ? !writingIn(tmpdir / config::kAppId).empty()
                                       : !partialCopyIn(out).empty();
         });
-        ASSERT_TRUE(inPhase) << "the run ended first: " << readFile(root() / "child.log");
+        ASSERT_TRUE(inPhase) << "the run ended first: " << finish(pid, log()).err;
         ::kill(pid, signal);
-        EXPECT_EQ(finish(pid), 128 + signal) << readFile(root() / "child.log");
+        EXPECT_EQ(finish(pid, log()).status, 128 + signal);
         EXPECT_EQ(entriesOf(out), Names{});
         EXPECT_EQ(entriesOf(tmpdir / config::kAppId), Names{});
     }
@@ -157,7 +127,7 @@ TEST_F(Interrupted, KilledRunsLeftoversGoWithTheNextRunLiveOnesAndOthersStay) {
     fs::path killed;
     ASSERT_TRUE(caught(pid, [&] { return !(killed = writingIn(container, *live)).empty(); }));
     ::kill(pid, SIGKILL);
-    EXPECT_EQ(finish(pid), 128 + SIGKILL);
+    EXPECT_EQ(finish(pid, log()).status, 128 + SIGKILL);
     ASSERT_TRUE(fs::exists(killed));
 
     EXPECT_EQ(cli({"-q", "-n", (root() / "Small").native()}).status, 0);
@@ -176,7 +146,7 @@ TEST_F(Interrupted, KilledRunsLeftoversGoWithTheNextRunLiveOnesAndOthersStay) {
     fs::path partial;
     ASSERT_TRUE(caught(pid, [&] { return !(partial = partialCopyIn(out)).empty(); }));
     ::kill(pid, SIGKILL);
-    EXPECT_EQ(finish(pid), 128 + SIGKILL);
+    EXPECT_EQ(finish(pid, log()).status, 128 + SIGKILL);
     ASSERT_TRUE(fs::exists(partial));
     const fs::path livePartial = out / ".Notara Export.moving-0123456789abcdef";
     fs::create_directories(livePartial);

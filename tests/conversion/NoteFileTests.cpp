@@ -48,6 +48,8 @@ TEST(NoteFromText, SplitsTitleBodyTagsAndDates) {
         // CR LF reads like LF; the body keeps its own separators.
         {u"Title\r\nline one\r\nline two\r\n\r\nTags: a, b\r\nCreated: Jan 5, 2024, 3:04 PM\r\n", u"Title",
          u"line one\r\nline two", V{u"a", u"b"}, kJan5th2024At1504UTC},
+        // CR alone ends no title line but still finds the keys.
+        {u"Old Mac\rline one\r\rTags: a, b\r", u"", u"Old Mac\rline one\r\r", V{u"a", u"b"}},
     };
     ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "UTC"}};
     for (const auto& c : cases) {
@@ -68,12 +70,13 @@ TEST_F(NoteFile, PicturesMustBeRegularFilesInsideThePicturesFolder) {
     writeFile(root() / "secret.key", "key");
     fs::create_directories(dir / "Pictures" / "folder.png");
     fs::create_symlink(root() / "secret.key", dir / "Pictures" / "link.png");
+    fs::create_directory_symlink(".", dir / "Pictures" / "here");  // a link on the way
     ASSERT_EQ(::mkfifo((dir / "Pictures" / "fifo.png").c_str(), 0600), 0);
 
     EXPECT_EQ(noteFromText(u"T\n\nPicture: ok.png", note).pictureURL, dir / "Pictures" / "ok.png");
     EXPECT_EQ(noteFromText(u"T\r\n\r\nPicture: ok.png\r\n", note).pictureURL, dir / "Pictures" / "ok.png");
     for (const std::u16string value :
-         {u"missing.png", u"folder.png", u"link.png", u"fifo.png", u"../../secret.key", u"/etc/passwd", u""}) {
+         {u"missing.png", u"folder.png", u"link.png", u"here/ok.png", u"fifo.png", u"../../secret.key", u"/etc/passwd", u""}) {
         const NINote read = noteFromText(u"T\nbody\n\nPicture: " + value, note);
         EXPECT_FALSE(read.pictureURL) << read.pictureValue.size();
         EXPECT_EQ(read.body, u"body");  // the cut still falls at the key

@@ -38,6 +38,7 @@ TEST_F(SheetPackage, NamesAndPlainText) {
         {"README", "", "README.inkvale", ""},
         {"TitleOnly.txt", "Title\n", "TitleOnly.inkvale", "# Title\n"},
         {"Bom.txt", "\xEF\xBB\xBFHi\nthere", "Bom.inkvale", "# Hi\nthere"},
+        {"Mac.txt", "Old Mac\rline one\rline two\r\rTags: a, b\r", "Mac.inkvale", "Old Mac\rline one\rline two\r\r"},
     };
     for (const auto& c : cases) {
         const auto sheet = build(c.file, c.bytes);

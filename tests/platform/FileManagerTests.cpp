@@ -1,27 +1,20 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
-#include <string>
 
 #include "TestSupport.hpp"
 #include "platform/Cancellation.hpp"
-#include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
 #include "platform/SystemCalls.hpp"
 
 namespace ni {
 namespace {
 
-using test::readFile;
-using test::writeFile;
-namespace fs = std::filesystem;
+using namespace test;
 
-class FileMoveTest : public test::ProcessTest {
+class FileMoveTest : public ScratchTest {
 protected:
     // An export-like tree with what a move must keep: modes, dates, links as links.
     void SetUp() override {
-        ProcessTest::SetUp();
+        ScratchTest::SetUp();
         fs::create_directories(chosen = root() / "Chosen");
         source = tmp() / "unique" / "Notara Export";
         outside = root() / "outside";
@@ -41,7 +34,7 @@ protected:
     }
     void TearDown() override {
         sys::clearFaults();
-        ProcessTest::TearDown();
+        ScratchTest::TearDown();
     }
 
     fs::path source, outside, chosen;
@@ -56,14 +49,14 @@ TEST_F(FileMoveTest, AcrossFileSystemsCopiesTheTreeWholeOrLeavesNoPartialCopy) {
     EXPECT_FALSE(moveItemAtURL(source, chosen / "Notara Export", &error));
     EXPECT_EQ(error.kind(), ErrorKind::MoveFailed);
     EXPECT_EQ(error.osError(), ENOSPC);
-    EXPECT_EQ(test::entriesOf(chosen), test::Names{});
+    EXPECT_EQ(entriesOf(chosen), Names{});
     EXPECT_EQ(fingerprint(source), before);
 
     sys::clearFaults();
     sys::injectFault(sys::Operation::Rename, EXDEV);
     ASSERT_TRUE(moveItemAtURL(source, chosen / "Notara Export", &error)) << error.message();
     EXPECT_EQ(fingerprint(chosen / "Notara Export"), before);
-    EXPECT_EQ(test::entriesOf(chosen), test::Names{"Notara Export"});
+    EXPECT_EQ(entriesOf(chosen), Names{"Notara Export"});
     // Removing the source unlinked its link to a folder outside and left that folder alone.
     EXPECT_FALSE(fs::exists(fs::symlink_status(source)));
     EXPECT_EQ(readFile(outside / "secret.txt"), "not part of the export");
@@ -112,61 +105,23 @@ TEST_F(FileMoveTest, FailuresNeverReplaceOrMergeNameTheDestinationAndUndoHalfMad
     EXPECT_FALSE(moveItemAtURL(source, chosen / "Notara Export", &error));
     clearCancellation();
     EXPECT_EQ(error.kind(), ErrorKind::Cancelled);
-    EXPECT_EQ(test::entriesOf(chosen), (test::Names{"File", "Folder", "Link"}));
+    EXPECT_EQ(entriesOf(chosen), (Names{"File", "Folder", "Link"}));
     EXPECT_EQ(fingerprint(source), before);
 }
 
 TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {
-    const test::SharedScratch shared;
+    const SharedScratch shared;
     const fs::path tree = shared.path() / "tree";
-    test::writeFile(tree / "locked" / "file", "x");
+    writeFile(tree / "locked" / "file", "x");
     ::chmod((tree / "locked").c_str(), 0555);
-    if (test::runningAsRoot()) {
+    if (runningAsRoot()) {
         for (const auto& entry : fs::recursive_directory_iterator(tree))
-            ASSERT_EQ(::lchown(entry.path().c_str(), test::kUnprivilegedUser, test::kUnprivilegedUser), 0);
-        ASSERT_EQ(::lchown(tree.c_str(), test::kUnprivilegedUser, test::kUnprivilegedUser), 0);
+            ASSERT_EQ(::lchown(entry.path().c_str(), kUnprivilegedUser, kUnprivilegedUser), 0);
+        ASSERT_EQ(::lchown(tree.c_str(), kUnprivilegedUser, kUnprivilegedUser), 0);
     }
     ASSERT_TRUE(shared.reachedUnprivileged());
-    EXPECT_EQ(test::runUnprivileged([&] { return removeItemAtURL(tree, nullptr) ? 0 : 1; }), 0);
+    EXPECT_EQ(runUnprivileged([&] { return removeItemAtURL(tree, nullptr) ? 0 : 1; }), 0);
     EXPECT_FALSE(fs::exists(tree));
-}
-
-}  // namespace
-}  // namespace ni
-
-namespace ni {
-namespace {
-
-// A picture is opened beneath its folder and nowhere else: a link anywhere on
-// the way, or a way out, is refused, however the kernel offers to resolve it.
-using OpenBeneath = test::ScratchTest;
-
-TEST_F(OpenBeneath, OnlyARegularFileReachedWithoutLinksOpens) {
-    const fs::path pictures = root() / "Pictures";
-    writeFile(pictures / "a" / "photo.png", "png");
-    writeFile(root() / "outside" / "photo.png", "secret");
-    fs::create_directory_symlink("../outside", pictures / "linked");
-    fs::create_symlink("a/photo.png", pictures / "alias.png");
-    const struct {
-        const char* relative;
-        ErrorKind expected;
-    } rows[] = {{"a/photo.png", ErrorKind::None},         {"linked/photo.png", ErrorKind::NotRegularFile},
-                {"alias.png", ErrorKind::NotRegularFile}, {"../outside/photo.png", ErrorKind::NotRegularFile},
-                {"a", ErrorKind::NotRegularFile},         {"a/gone.png", ErrorKind::FileNotFound}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.relative);
-        Error error;
-        const int fd = openRegularFileBeneath(pictures, row.relative, &error);
-        EXPECT_EQ(error.kind(), row.expected);
-        EXPECT_EQ(fd >= 0, row.expected == ErrorKind::None);
-        if (fd < 0) {
-            EXPECT_EQ(error.path(), pictures / row.relative);
-            continue;
-        }
-        char bytes[8] = {};
-        EXPECT_EQ(::read(fd, bytes, sizeof bytes), 3);
-        ::close(fd);
-    }
 }
 
 }  // namespace

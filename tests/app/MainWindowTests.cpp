@@ -1,0 +1,225 @@
+// The drop view and the main window with its controller: what a drop takes,
+// the notices line and its details, and Cancel in the progress dialog.
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QUrl>
+#include <memory>
+#include <tuple>
+
+#include "TestSupport.hpp"
+#include "app/MainWindow.hpp"
+#include "app/NIDragView.hpp"
+#include "app/NoticesDialog.hpp"
+#include "conversion/AppDelegate.hpp"
+#include "conversion/NIDragViewDelegate.hpp"
+#include "platform/Cancellation.hpp"
+
+namespace ni {
+namespace {
+
+using namespace test;
+
+// A drop view that is its own delegate and keeps what it was given.
+class TestDragView : public NIDragView, public NIDragViewDelegate {
+public:
+    std::vector<fs::path> received;
+    void dragViewDidReceiveURL(const fs::path& url) override { received.push_back(url); }
+};
+
+std::unique_ptr<QMimeData> urls(const std::vector<fs::path>& paths) {
+    auto data = std::make_unique<QMimeData>();
+    QList<QUrl> list;
+    for (const auto& path : paths) list.append(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    data->setUrls(list);
+    return data;
+}
+
+// An enter (accepted as a copy) or a drop (accepted) of data on the view.
+bool send(NIDragView& view, const QMimeData* data, bool dropping = false,
+          Qt::DropActions possible = Qt::CopyAction | Qt::MoveAction) {
+    QDragEnterEvent enter(QPoint(20, 20), possible, data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(20, 20), possible, data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent& event = dropping ? drop : enter;
+    QCoreApplication::sendEvent(&view, &event);
+    return event.isAccepted() && (dropping || event.dropAction() == Qt::CopyAction);
+}
+
+using NIDragViewTest = ScratchTest;
+
+TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliversItOnce) {
+    const fs::path folder = root() / "Notara folder", file = root() / "note.txt";
+    fs::create_directories(folder);
+    fs::create_directories(root() / "Sheet.inkvale");
+    writeFile(file, "note");
+    const struct {
+        std::vector<fs::path> items;
+        bool accepted;
+    } cases[] = {
+        {{folder}, true},
+        {{folder, file}, true},
+        {{file}, false},
+        {{root() / "Sheet.inkvale"}, false},
+        {{file, folder}, false},
+        {{root() / "gone"}, false},
+        {{}, false},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.items.empty() ? "no items" : each.items[0].filename().string());
+        NIDragView view;
+        EXPECT_EQ(send(view, urls(each.items).get()), each.accepted);
+        EXPECT_EQ(view.highlighted(), each.accepted);
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(&view, &leave);
+        EXPECT_FALSE(view.highlighted());
+    }
+    TestDragView view;
+    view.setDelegate(&view);
+    EXPECT_FALSE(send(view, urls({folder}).get(), false, Qt::MoveAction)) << "a drag that can only move";
+    const auto twoFolders = urls({folder, root()});
+    ASSERT_TRUE(send(view, twoFolders.get()));
+    EXPECT_TRUE(send(view, twoFolders.get(), true));
+    EXPECT_EQ(view.received, std::vector<fs::path>{folder});
+    EXPECT_FALSE(view.highlighted());
+
+    // A folder gone by the time of the drop reaches nobody.
+    ASSERT_TRUE(send(view, twoFolders.get()));
+    fs::remove(folder);
+    EXPECT_FALSE(send(view, twoFolders.get(), true));
+    EXPECT_EQ(view.received.size(), 1u);
+}
+
+// A main window wired to its controller as the application does it.
+class WindowTest : public ScratchTest {
+protected:
+    void SetUp() override {
+        ScratchTest::SetUp();
+        window.setAppDelegate(&appDelegate);
+    }
+    void TearDown() override {
+        appDelegate.applicationWillTerminate();
+        ScratchTest::TearDown();
+    }
+    QString status() const { return window.findChild<QLabel*>(QStringLiteral("statusLabel"))->text(); }
+
+    MainWindow window;
+    AppDelegate appDelegate{&window};
+};
+
+TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandIsOfferedUntilCleared) {
+    const auto* save = window.findChild<QAction*>(QStringLiteral("actionSaveFiles"));
+    const auto* saveButton = window.findChild<QPushButton*>(QStringLiteral("saveButton"));
+    ASSERT_TRUE(save && saveButton);
+    // The label, whether the save command is enabled and whether its button is hidden.
+    const auto state = [&] { return std::make_tuple(status(), save->isEnabled(), saveButton->isHidden()); };
+    const auto idle = std::make_tuple(QStringLiteral("DRAG NOTARA FOLDER HERE"), false, true);
+    EXPECT_EQ(state(), idle);
+
+    writeFile(root() / "Notes" / "Groceries.txt", "Groceries\n\nMilk.\n");
+    const auto dropped = urls({root() / "Notes"});
+    ASSERT_TRUE(send(*window.dragView(), dropped.get()));
+    EXPECT_TRUE(send(*window.dragView(), dropped.get(), true));
+    // The conversion starts once the drop has returned.
+    EXPECT_FALSE(appDelegate.exportURL());
+    for (int round = 0; round < 5 && !appDelegate.exportURL(); ++round) QCoreApplication::processEvents();
+    ASSERT_TRUE(appDelegate.exportURL());
+    EXPECT_EQ(state(), std::make_tuple(QStringLiteral("IMPORT SUCCESSFUL"), true, false));
+    appDelegate.setExportURL(std::nullopt);
+    EXPECT_EQ(state(), idle);
+}
+
+// The line under the status label comes with a pending export that has notices and goes with it;
+// the details list every notice, in walk order until sorted.
+TEST_F(WindowTest, TheNoticesLineAndDetailsFollowThePendingExport) {
+    const fs::path notes = root() / "Notes";
+    writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
+    writeFile(notes / "a.md", "a");
+    writeFile(notes / "a.txt", "a");
+    writeFile(notes / "table.csv", "1,2");
+    const auto* line = window.findChild<QWidget*>(QStringLiteral("noticesLine"));
+    const auto* label = window.findChild<QLabel*>(QStringLiteral("noticesLabel"));
+    auto* details = window.findChild<QPushButton*>(QStringLiteral("detailsButton"));
+    ASSERT_TRUE(line && label && details);
+    EXPECT_TRUE(line->isHidden());
+
+    ASSERT_EQ(appDelegate.runFolderConversionAtURL(notes), ConversionOutcome::Converted);
+    EXPECT_FALSE(line->isHidden());
+    EXPECT_EQ(label->text(), QStringLiteral("3 notes · 3 need a look"));
+    details->click();
+    auto* dialog = window.findChild<NoticesDialog*>();
+    ASSERT_TRUE(dialog);
+    auto* table = dialog->findChild<QTableWidget*>();
+    ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("a.txt"));
+    EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("Renamed"));
+    EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("Notes")) << "the export folder is named";
+    table->selectRow(0);
+    dialog->copyRows();
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QStringLiteral("Empty picture.txt\tNo picture\tThe Picture line names no file; the sheet has no picture.\n"));
+    table->sortByColumn(1, Qt::DescendingOrder);
+    EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("Skipped files"));
+    dialog->close();
+
+    // Without notices the line goes; so it does when the export leaves.
+    writeFile(root() / "Plain" / "Note.txt", "Note");
+    ASSERT_EQ(appDelegate.runFolderConversionAtURL(root() / "Plain"), ConversionOutcome::Converted);
+    EXPECT_TRUE(line->isHidden());
+    ASSERT_EQ(appDelegate.runFolderConversionAtURL(notes), ConversionOutcome::Converted);
+    EXPECT_FALSE(line->isHidden());
+    appDelegate.setExportURL(std::nullopt);
+    EXPECT_TRUE(line->isHidden());
+}
+
+// Cancel in the progress dialog stops the conversion, removes what it wrote and
+// leaves the window as it was: the earlier export pending, the label unchanged.
+TEST_F(WindowTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
+    const fs::path small = root() / "Small", big = root() / "Big";
+    writeFile(small / "One.txt", "One\n");
+    for (int i = 0; i < 3000; ++i) writeFile(big / ("Note " + std::to_string(i) + ".txt"), "Note\nText.\n");
+    // The conversion runs inside the event loop pass that delivers the drop.
+    window.dragView()->delegate()->dragViewDidReceiveURL(small);
+    QCoreApplication::processEvents();
+    const auto pending = appDelegate.exportURL();
+    ASSERT_TRUE(pending);
+    const QString label = status();
+
+    // Clicks Cancel once the dialog is up; an error box would be a fault, and is closed.
+    bool clicked = false, errorShown = false;
+    std::function<void()> clickCancel = [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            errorShown = true;
+            box->close();
+        }
+        if (auto* dialog = window.findChild<QProgressDialog*>(); dialog != nullptr && !clicked) {
+            for (auto* button : dialog->findChildren<QPushButton*>()) button->click();
+            clicked = true;
+        }
+        if (!clicked && window.isBusy()) QTimer::singleShot(0, &window, clickCancel);
+    };
+    window.setProgressDelay(0);
+    window.dragView()->delegate()->dragViewDidReceiveURL(big);
+    QTimer::singleShot(0, &window, clickCancel);  // runs once the conversion shows its progress
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(clicked);
+    EXPECT_FALSE(errorShown);
+    EXPECT_EQ(appDelegate.exportURL(), pending);
+    EXPECT_EQ(status(), label);
+    EXPECT_EQ(leftInTemporaryArea(), Names{pending->parent_path().filename()});
+    EXPECT_FALSE(cancellationRequested());
+}
+
+}  // namespace
+}  // namespace ni
