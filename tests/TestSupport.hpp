@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,15 +67,16 @@ inline void removeTree(const fs::path& root) {
 class ScopedEnvironment {
 public:
     ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
-        for (const auto& [name, value] : values) {
-            const char* old = std::getenv(name);
-            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-            ::setenv(name, value, 1);
-        }
+        for (const auto& [name, value] : values) set(name, value);
+    }
+    void set(const char* name, const char* value) {
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name, value, 1);
     }
     ~ScopedEnvironment() {
-        for (const auto& [name, value] : saved_)
-            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+            it->second ? ::setenv(it->first.c_str(), it->second->c_str(), 1) : ::unsetenv(it->first.c_str());
     }
 
 private:
@@ -145,18 +145,15 @@ inline Outcome finish(pid_t pid, const std::string& log) {
 // The command-line converter in the build tree.
 inline std::string kCli() { return NI_BIN_DIR "/notara2inkvale-cli"; }
 
-// Makes a fresh folder for one test under the build tree and points TMPDIR at
-// a "tmp" folder inside it; restores TMPDIR and removes everything afterwards.
+// Makes a fresh folder for one test and points TMPDIR at a "tmp" folder
+// inside it; restores TMPDIR and removes everything afterwards.
 class ScratchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<int> counter{0};
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ =
-            fs::path(NI_TEST_SCRATCH_DIR) / (std::string(info->test_suite_name()) + "." + info->name() + "." +
-                                             std::to_string(::getpid()) + "." + std::to_string(counter++));
-        removeTree(root_);  // a crashed earlier run's, under the same name
-        fs::create_directories(root_ / "tmp");
+        char pattern[] = "/tmp/ni-test.XXXXXX";
+        ASSERT_TRUE(::mkdtemp(pattern));
+        root_ = pattern;
+        fs::create_directories(tmp());
         environment_.emplace(std::initializer_list<std::pair<const char*, const char*>>{{"TMPDIR", tmp().c_str()}});
     }
     void TearDown() override {
@@ -168,6 +165,25 @@ protected:
     fs::path tmp() const { return root_ / "tmp"; }
     // The runs' unique folders left in our container of the temporary area.
     Names leftInTemporaryArea() const { return entriesOf(tmp() / config::kAppId); }
+
+    // Lets a child without root's privileges (see dropPrivileges) work here: root()
+    // and tmp() belong to "nobody" when the tests run as root, and the resources
+    // are read from a copy, as the build tree may sit in a home folder of mode 0700.
+    // Whether such a child can write here and read the resources.
+    bool shareWithUnprivileged() {
+        for (const fs::path& each : {root_, tmp()}) {
+            ::chmod(each.c_str(), 0755);
+            if (runningAsRoot() && ::chown(each.c_str(), kUnprivilegedUser, kUnprivilegedUser) != 0) return false;
+        }
+        fs::copy(fs::path(NI_BIN_DIR) / "resources", root_ / "resources", fs::copy_options::recursive);
+        environment_->set("NI_RESOURCE_DIR", (root_ / "resources").c_str());
+        const fs::path sheet = root_ / "resources" / "Sheet Template.inkvale" / "Content.xml";
+        return runUnprivileged([&] {
+                   const int all = R_OK | W_OK | X_OK;
+                   return int(::access(root_.c_str(), all) || ::access(tmp().c_str(), all) ||
+                              ::access(sheet.c_str(), R_OK));
+               }) == 0;
+    }
 
     // Runs argv with setUp (see spawn) and waits for it.
     Outcome run(const Names& argv, const std::function<void()>& setUp = {}) const {
@@ -220,52 +236,6 @@ protected:
         fs::create_directory_symlink("Work", notes() / "Linked");
         freezeNotes();
     }
-};
-
-// A scratch folder an unprivileged child can reach, for the tests that run one.
-// It is made in the system's temporary folder, not under the build tree or
-// TMPDIR: those may sit in a home folder of mode 0700, which "nobody" can't
-// pass through. When the tests run as root it belongs to "nobody", as a
-// user's own folder would. While it lives, TMPDIR points at its "tmp" folder
-// and NI_RESOURCE_DIR at a copy of the bundled resources inside it.
-class SharedScratch {
-public:
-    SharedScratch() {
-        char pattern[] = "/tmp/ni-test.XXXXXX";
-        path_ = ::mkdtemp(pattern);
-        fs::create_directories(tmp());
-        for (const fs::path& each : {path_, tmp()}) {
-            ::chmod(each.c_str(), 0755);
-            EXPECT_TRUE(!runningAsRoot() || ::chown(each.c_str(), kUnprivilegedUser, kUnprivilegedUser) == 0);
-        }
-        fs::copy(fs::path(NI_BIN_DIR) / "resources", resources(), fs::copy_options::recursive);
-        environment_.emplace(std::initializer_list<std::pair<const char*, const char*>>{
-            {"TMPDIR", tmp().c_str()}, {"NI_RESOURCE_DIR", resources().c_str()}});
-    }
-    ~SharedScratch() {
-        environment_.reset();
-        removeTree(path_);
-    }
-    const fs::path& path() const { return path_; }
-    fs::path tmp() const { return path_ / "tmp"; }
-    fs::path resources() const { return path_ / "resources"; }
-    Names leftInTemporaryArea() const { return entriesOf(tmp() / config::kAppId); }
-
-    // Whether an unprivileged child can work here (write in the folder and its
-    // tmp, read the resources): one that can't fails for the test's reasons,
-    // not the product's.
-    bool reachedUnprivileged() const {
-        const fs::path sheet = resources() / "Sheet Template.inkvale" / "Content.xml";
-        return runUnprivileged([&] {
-                   const int all = R_OK | W_OK | X_OK;
-                   return int(::access(path_.c_str(), all) || ::access(tmp().c_str(), all) ||
-                              ::access(sheet.c_str(), R_OK));
-               }) == 0;
-    }
-
-private:
-    fs::path path_;
-    std::optional<ScopedEnvironment> environment_;
 };
 
 }  // namespace ni::test

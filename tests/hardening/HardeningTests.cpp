@@ -93,10 +93,8 @@ TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
 using Faults = SmallExport;
 
 TEST_F(Faults, UnreadableNoteOrPictureOrUnlistableFolderFailsTheRunNamingIt) {
-    const SharedScratch shared;
-    const fs::path copy = shared.path() / "Notes";
-    fs::copy(notes(), copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    ASSERT_TRUE(shared.reachedUnprivileged());
+    const fs::path copy = notes();
+    ASSERT_TRUE(shareWithUnprivileged());
     for (const auto& [locked, kind] : {std::pair{copy / "Work" / "Plan.txt", ErrorKind::ReadFailed},
                                        {copy / "Pictures" / "photo.png", ErrorKind::ReadFailed},
                                        {copy / "Work", ErrorKind::ListFailed}}) {
@@ -113,7 +111,7 @@ TEST_F(Faults, UnreadableNoteOrPictureOrUnlistableFolderFailsTheRunNamingIt) {
                   0);
         fs::permissions(locked, mode);
     }
-    EXPECT_TRUE(shared.leftInTemporaryArea().empty());
+    EXPECT_TRUE(leftInTemporaryArea().empty());
 }
 
 TEST_F(Faults, FileSizeLimitAndFullDiskFailTheRunNamingTheFileAndCleanUp) {

@@ -110,16 +110,11 @@ TEST_F(FileMoveTest, FailuresNeverReplaceOrMergeNameTheDestinationAndUndoHalfMad
 }
 
 TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {
-    const SharedScratch shared;
-    const fs::path tree = shared.path() / "tree";
+    const fs::path tree = root() / "tree";
     writeFile(tree / "locked" / "file", "x");
     ::chmod((tree / "locked").c_str(), 0555);
-    if (runningAsRoot()) {
-        for (const auto& entry : fs::recursive_directory_iterator(tree))
-            ASSERT_EQ(::lchown(entry.path().c_str(), kUnprivilegedUser, kUnprivilegedUser), 0);
-        ASSERT_EQ(::lchown(tree.c_str(), kUnprivilegedUser, kUnprivilegedUser), 0);
-    }
-    ASSERT_TRUE(shared.reachedUnprivileged());
+    ASSERT_TRUE(!runningAsRoot() || run({"chown", "-R", "65534:65534", tree.native()}).status == 0);
+    ASSERT_TRUE(shareWithUnprivileged());
     EXPECT_EQ(runUnprivileged([&] { return removeItemAtURL(tree, nullptr) ? 0 : 1; }), 0);
     EXPECT_FALSE(fs::exists(tree));
 }

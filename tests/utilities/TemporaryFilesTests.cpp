@@ -69,9 +69,9 @@ TEST_F(TemporaryFiles, UniqueFoldersArePrivateSideBySideAndNeverInAHijackedConta
     EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
 
     // A container that belongs to someone else (root's, seen from "nobody").
-    const SharedScratch shared;
-    fs::create_directories(shared.tmp() / config::kAppId);
-    ASSERT_TRUE(shared.reachedUnprivileged());
+    fs::remove(container());
+    fs::create_directories(container());
+    ASSERT_TRUE(shareWithUnprivileged());
     const int status =
         runUnprivileged([&] { return createUniqueTemporaryDirectoryWithError(nullptr) ? 1 : 0; });
     EXPECT_EQ(status, runningAsRoot() ? 0 : 1);
