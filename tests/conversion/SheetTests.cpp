@@ -24,7 +24,29 @@ using namespace test;
 using namespace std::string_literals;
 using Tags = std::optional<std::vector<std::u16string>>;
 using V = std::vector<std::u16string>;
-using NoteFile = ScratchTest;
+
+class Sheets : public ScratchTest {
+protected:
+    // Fills a template whose string element holds `existing` and returns the serialised sheet.
+    std::string sheetFor(const NINote& note, const std::optional<std::string>& picture = std::nullopt,
+                         std::string_view existing = "", std::size_t* leftOut = nullptr) {
+        writeFile(root() / "T.inkvale" / "Content.xml",
+                  "<?xml version=\"1.0\"?><sheet a=\"1\"><string>"s + std::string(existing) +
+                      "</string><extra/></sheet>");
+        SheetTemplate sheetTemplate;
+        Error error;
+        EXPECT_TRUE(loadTemplateContent(root() / "T.inkvale", sheetTemplate, &error)) << error.message();
+        return sheetContent(sheetTemplate, note, picture, leftOut);
+    }
+    // The sheet package for a note file holding bytes.
+    std::unique_ptr<FileWrapper> build(const std::string& name, std::string_view bytes) {
+        writeFile(root() / "export" / name, bytes);
+        Error error;
+        auto sheet = createSheetFromFileAtURL(root() / "export" / name, &error);
+        EXPECT_TRUE(sheet) << error.message();
+        return sheet;
+    }
+};
 
 constexpr std::int64_t kJan5th2024At1504UTC = 1704467040;
 
@@ -76,7 +98,7 @@ TEST(NoteFromText, SplitsTitleBodyTagsAndDates) {
     }
 }
 
-TEST_F(NoteFile, PicturesMustBeRegularFilesInsideThePicturesFolder) {
+TEST_F(Sheets, PicturesMustBeRegularFilesInsideThePicturesFolder) {
     const fs::path dir = root() / "export", note = dir / "Note.txt";
     writeFile(dir / "Pictures" / "ok.png", "png");
     writeFile(root() / "secret.key", "key");
@@ -99,7 +121,7 @@ TEST_F(NoteFile, PicturesMustBeRegularFilesInsideThePicturesFolder) {
     EXPECT_FALSE(noteFromText(u"T\n\nPicture: ok.png", note).pictureURL);
 }
 
-TEST_F(NoteFile, ReadingFailsForBadUTF8AndWhatIsNoRegularFile) {
+TEST_F(Sheets, ReadingFailsForBadUTF8AndWhatIsNoRegularFile) {
     writeFile(root() / "bad.txt", "Title\nok \xC3\x28 rest");
     Error error;
     EXPECT_FALSE(readNoteAtURL(root() / "bad.txt", &error));
@@ -161,22 +183,7 @@ TEST(DateFromString, MediumDateShortTimeInTheUsersLocaleAndTimeZone) {
     }
 }
 
-class SheetContent : public ScratchTest {
-protected:
-    // Fills a template whose string element holds `existing` and returns the serialised sheet.
-    std::string sheetFor(const NINote& note, const std::optional<std::string>& picture = std::nullopt,
-                         std::string_view existing = "", std::size_t* leftOut = nullptr) {
-        writeFile(root() / "T.inkvale" / "Content.xml",
-                        "<?xml version=\"1.0\"?><sheet a=\"1\"><string>"s + std::string(existing) +
-                            "</string><extra/></sheet>");
-        SheetTemplate sheetTemplate;
-        Error error;
-        EXPECT_TRUE(loadTemplateContent(root() / "T.inkvale", sheetTemplate, &error)) << error.message();
-        return sheetContent(sheetTemplate, note, picture, leftOut);
-    }
-};
-
-TEST_F(SheetContent, ParagraphsAttachmentsAndExistingChildren) {
+TEST_F(Sheets, ParagraphsAttachmentsAndExistingChildren) {
     const struct {
         std::u16string title, body;
         std::optional<std::vector<std::u16string>> tags;
@@ -203,7 +210,7 @@ TEST_F(SheetContent, ParagraphsAttachmentsAndExistingChildren) {
     }
 }
 
-TEST_F(SheetContent, TextIsEscapedAndSurvivesAParser) {
+TEST_F(Sheets, TextIsEscapedAndSurvivesAParser) {
     NINote note;
     note.title = u"a < b & \"c\"\rd";
     note.body = u"nul\u0000 bell\u0007 tab\t ok\uFFFE\uFFFF \xD800 lone"s;
@@ -224,53 +231,22 @@ TEST_F(SheetContent, TextIsEscapedAndSurvivesAParser) {
               std::string(4095, 'x') + "\xF0\x9F\x98\x80&" + std::string(5000, '<'));
 }
 
-TEST_F(SheetContent, BrokenOrMissingTemplateIsAnErrorNamingIt) {
-    writeFile(root() / "Bad.inkvale" / "Content.xml", "<sheet><string></sheet>");
-    SheetTemplate document;
-    Error error;
-    EXPECT_FALSE(loadTemplateContent(root() / "Bad.inkvale", document, &error));
-    EXPECT_EQ(error.kind(), ErrorKind::TemplateInvalid);
-    EXPECT_TRUE(has(error.message(), "Bad.inkvale/Content.xml"));
-    EXPECT_FALSE(loadTemplateContent(root() / "None.inkvale", document, &error));
-    EXPECT_EQ(error.kind(), ErrorKind::TemplateMissing);
-}
-
-class SheetPackage : public ScratchTest {
-protected:
-    std::unique_ptr<FileWrapper> build(const std::string& name, std::string_view bytes) {
-        writeFile(root() / "export" / name, bytes);
-        Error error;
-        auto sheet = createSheetFromFileAtURL(root() / "export" / name, &error);
-        EXPECT_TRUE(sheet) << error.message();
-        return sheet;
-    }
-};
-
-TEST_F(SheetPackage, NamesAndPlainText) {
-    const struct {
-        std::string file, bytes, package, text;
-    } cases[] = {
-        {"Groceries.txt", "Groceries\nMilk\nEggs\n\nTags: home, errands\n", "Groceries.inkvale",
-         "# Groceries\nMilk\nEggs"},
-        {"a.b.txt", "", "a.b.inkvale", ""},
-        {"README", "", "README.inkvale", ""},
-        {"TitleOnly.txt", "Title\n", "TitleOnly.inkvale", "# Title\n"},
-        {"Bom.txt", "\xEF\xBB\xBFHi\nthere", "Bom.inkvale", "# Hi\nthere"},
-        {"Mac.txt", "Old Mac\rline one\rline two\r\rTags: a, b\r", "Mac.inkvale", "Old Mac\rline one\rline two\r\r"},
+// The plain text keeps the note as written, less the keys; the title as a heading.
+TEST_F(Sheets, PlainText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Groceries\nMilk\nEggs\n\nTags: home, errands\n", "# Groceries\nMilk\nEggs"},
+        {"Title\n", "# Title\n"},
+        {"\xEF\xBB\xBFHi\nthere", "# Hi\nthere"},
+        {"Old Mac\rline one\rline two\r\rTags: a, b\r", "Old Mac\rline one\rline two\r\r"},
     };
-    for (const auto& c : cases) {
-        const auto sheet = build(c.file, c.bytes);
-        ASSERT_TRUE(sheet) << c.file;
-        EXPECT_EQ(sheet->filename(), c.package);
-        Names children;
-        for (const auto& [name, child] : sheet->children()) children.push_back(name);
-        EXPECT_EQ(children, (Names{"Content.xml", "Text.txt"}));
-        EXPECT_EQ(sheet->children().at("Text.txt")->contents(), c.text);
-        EXPECT_FALSE(sheet->modificationDate || sheet->creationDate);
+    for (const auto& [bytes, text] : cases) {
+        const auto sheet = build("Note.txt", bytes);
+        ASSERT_TRUE(sheet) << bytes;
+        EXPECT_EQ(sheet->children().at("Text.txt")->contents(), text);
     }
 }
 
-TEST_F(SheetPackage, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
+TEST_F(Sheets, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
     ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "UTC"}};
     writeFile(root() / "export" / "Pictures" / "sun set.jpg", "JPEGDATA");
     auto sheet = build("Trip.txt",
@@ -342,8 +318,16 @@ TEST(PackageNames, CollisionsAreNumberedAndLongNamesCutToUniqueNamesThatFit) {
     }
 }
 
-TEST(Resources, MissingTemplateNamesWhereItLooked) {
+TEST_F(Sheets, ABrokenOrMissingTemplateIsAnErrorNamingIt) {
+    writeFile(root() / "Bad.inkvale" / "Content.xml", "<sheet><string></sheet>");
+    SheetTemplate document;
     Error error;
+    EXPECT_FALSE(loadTemplateContent(root() / "Bad.inkvale", document, &error));
+    EXPECT_EQ(error.kind(), ErrorKind::TemplateInvalid);
+    EXPECT_TRUE(has(error.message(), "Bad.inkvale/Content.xml"));
+    EXPECT_FALSE(loadTemplateContent(root() / "None.inkvale", document, &error));
+    EXPECT_EQ(error.kind(), ErrorKind::TemplateMissing);
+    // The bundled template is looked up by name; a miss names where it looked.
     EXPECT_FALSE(URLForResource("No Such Template", "inkvale", &error));
     EXPECT_EQ(error.kind(), ErrorKind::TemplateMissing);
     EXPECT_TRUE(has(error.message(), "No Such Template.inkvale") && has(error.message(), "/bin/resources”"))
