@@ -117,44 +117,33 @@ protected:
     AppDelegate appDelegate{&window};
 };
 
-TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandIsOfferedUntilCleared) {
-    const auto* save = window.findChild<QAction*>(QStringLiteral("actionSaveFiles"));
-    const auto* saveButton = window.findChild<QPushButton*>(QStringLiteral("saveButton"));
-    ASSERT_TRUE(save && saveButton);
-    // The label, whether the save command is enabled and whether its button is hidden.
-    const auto state = [&] { return std::make_tuple(status(), save->isEnabled(), saveButton->isHidden()); };
-    const auto idle = std::make_tuple(QStringLiteral("DRAG NOTARA FOLDER HERE"), false, true);
-    EXPECT_EQ(state(), idle);
-
-    writeFile(root() / "Notes" / "Groceries.txt", "Groceries\n\nMilk.\n");
-    const auto dropped = urls({root() / "Notes"});
-    ASSERT_TRUE(send(*window.dragView(), dropped.get()));
-    EXPECT_TRUE(send(*window.dragView(), dropped.get(), true));
-    // The conversion starts once the drop has returned.
-    EXPECT_FALSE(appDelegate.exportURL());
-    for (int round = 0; round < 5 && !appDelegate.exportURL(); ++round) QCoreApplication::processEvents();
-    ASSERT_TRUE(appDelegate.exportURL());
-    EXPECT_EQ(state(), std::make_tuple(QStringLiteral("IMPORT SUCCESSFUL"), true, false));
-    appDelegate.setExportURL(std::nullopt);
-    EXPECT_EQ(state(), idle);
-}
-
-// The line under the status label comes with a pending export that has notices and goes with it;
-// the details list every notice, in walk order until sorted.
-TEST_F(WindowTest, TheNoticesLineAndDetailsFollowThePendingExport) {
+// A dropped folder converts once the drop has returned; the save command and the notices line
+// follow the pending export, and the details list every notice, in walk order until sorted.
+TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePendingExport) {
     const fs::path notes = root() / "Notes";
     writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
     writeFile(notes / "a.md", "a");
     writeFile(notes / "a.txt", "a");
     writeFile(notes / "table.csv", "1,2");
+    const auto* save = window.findChild<QAction*>(QStringLiteral("actionSaveFiles"));
+    const auto* saveButton = window.findChild<QPushButton*>(QStringLiteral("saveButton"));
     const auto* line = window.findChild<QWidget*>(QStringLiteral("noticesLine"));
     const auto* label = window.findChild<QLabel*>(QStringLiteral("noticesLabel"));
     auto* details = window.findChild<QPushButton*>(QStringLiteral("detailsButton"));
-    ASSERT_TRUE(line && label && details);
-    EXPECT_TRUE(line->isHidden());
+    ASSERT_TRUE(save && saveButton && line && label && details);
+    // The label, whether the save command is enabled, and whether its button and the notices line are hidden.
+    const auto state = [&] {
+        return std::make_tuple(status(), save->isEnabled(), saveButton->isHidden(), line->isHidden());
+    };
+    const auto idle = std::make_tuple(QStringLiteral("DRAG NOTARA FOLDER HERE"), false, true, true);
+    EXPECT_EQ(state(), idle);
 
-    ASSERT_EQ(appDelegate.runFolderConversionAtURL(notes), ConversionOutcome::Converted);
-    EXPECT_FALSE(line->isHidden());
+    const auto dropped = urls({notes});
+    ASSERT_TRUE(send(*window.dragView(), dropped.get()));
+    EXPECT_TRUE(send(*window.dragView(), dropped.get(), true));
+    EXPECT_FALSE(appDelegate.exportURL());
+    for (int round = 0; round < 5 && !appDelegate.exportURL(); ++round) QCoreApplication::processEvents();
+    EXPECT_EQ(state(), std::make_tuple(QStringLiteral("IMPORT SUCCESSFUL"), true, false, false));
     EXPECT_EQ(label->text(), QStringLiteral("3 notes · 3 need a look"));
     details->click();
     auto* dialog = window.findChild<NoticesDialog*>();
@@ -166,20 +155,19 @@ TEST_F(WindowTest, TheNoticesLineAndDetailsFollowThePendingExport) {
     EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("Notes")) << "the export folder is named";
     table->selectRow(0);
     dialog->copyRows();
-    EXPECT_EQ(QApplication::clipboard()->text(),
-              QStringLiteral("Empty picture.txt\tNo picture\tThe Picture line names no file; the sheet has no picture.\n"));
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Empty picture.txt\tNo picture\tThe Picture line "
+                                                                "names no file; the sheet has no picture.\n"));
     table->sortByColumn(1, Qt::DescendingOrder);
     EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("Skipped files"));
     dialog->close();
 
-    // Without notices the line goes; so it does when the export leaves.
+    // Without notices the line goes; when the export leaves, everything does.
     writeFile(root() / "Plain" / "Note.txt", "Note");
     ASSERT_EQ(appDelegate.runFolderConversionAtURL(root() / "Plain"), ConversionOutcome::Converted);
     EXPECT_TRUE(line->isHidden());
     ASSERT_EQ(appDelegate.runFolderConversionAtURL(notes), ConversionOutcome::Converted);
-    EXPECT_FALSE(line->isHidden());
     appDelegate.setExportURL(std::nullopt);
-    EXPECT_TRUE(line->isHidden());
+    EXPECT_EQ(state(), idle);
 }
 
 // Cancel in the progress dialog stops the conversion, removes what it wrote and

@@ -46,31 +46,30 @@ TEST_F(CommandLine, DryRunAndFailuresWriteNothingExitWithTheirStatusAndCheckTheO
                                      "1 warning.\n"))
         << result.err;
     EXPECT_TRUE(entriesOf(tmp()).empty());
-    // Nothing to convert: 3, as in a real run.
+    // Nothing to convert: 3; a note that can't be read, a missing export folder or one that is a
+    // file: 1; usage errors: 2. Each the same in a dry run as in a real one, with nothing on stdout.
+    const std::string empty = root() / "Empty", broken = root() / "Broken", nowhere = root() / "Nowhere";
     writeFile(root() / "Empty" / "photo.png", "png");
-    result = cli({"-n", "-o", out.native(), (root() / "Empty").native()});
-    EXPECT_EQ(result.status, 3);
-    EXPECT_TRUE(has(result.err, "No importable files were found in “Empty”")) << result.err;
-    EXPECT_EQ(cli({"-o", out.native(), (root() / "Empty").native()}).status, 3);
-    // A note that can't be read: 1, with the same message as a real run.
-    const fs::path broken = root() / "Broken";
-    writeFile(broken / "Bad.txt", "ok\n\xC3(");
-    result = cli({"-n", "-q", broken.native()});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "notara2inkvale-cli: The file “" + (broken / "Bad.txt").native() +
-                              "” couldn’t be read because it isn’t valid UTF-8 text (byte 3).\n");
-    EXPECT_EQ(cli({"-q", "-o", out.native(), broken.native()}).err, result.err);
-    // A missing export folder or one that is a file: 1; usage errors: 2.
-    result = cli({"-o", out.native(), (root() / "Nowhere").native()});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(has(result.err, "“" + (root() / "Nowhere").native() + "”")) << result.err;
-    EXPECT_EQ(cli({(notes() / "Note.txt").native()}).status, 1);
-    for (const Names& args :
-         std::vector<Names>{{}, {"a", "b"}, {"--no-such-option", notes().native()}, {"-o"}}) {
+    writeFile(root() / "Broken" / "Bad.txt", "ok\n\xC3(");
+    const std::string badNote = "notara2inkvale-cli: The file “" + broken +
+                                "/Bad.txt” couldn’t be read because it isn’t valid UTF-8 text (byte 3).\n";
+    const std::tuple<Names, int, std::string> failures[] = {
+        {{"-n", "-o", out, empty}, 3, "No importable files were found in “Empty”"},
+        {{"-o", out, empty}, 3, "No importable files were found in “Empty”"},
+        {{"-n", "-q", broken}, 1, badNote},
+        {{"-q", "-o", out, broken}, 1, badNote},
+        {{"-o", out, nowhere}, 1, "“" + nowhere + "”"},
+        {{"-n", notes() / "Note.txt"}, 1, "Note.txt”"},
+        {{}, 2, "--help"},
+        {{"a", "b"}, 2, "--help"},
+        {{"--no-such-option", notes()}, 2, "--help"},
+        {{"-o"}, 2, "--help"},
+    };
+    for (const auto& [args, status, words] : failures) {
         result = cli(args);
-        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(result.status, status) << testing::PrintToString(args);
         EXPECT_EQ(result.out, "");
-        EXPECT_TRUE(has(result.err, "--help"));
+        EXPECT_TRUE(words == badNote ? result.err == badNote : has(result.err, words)) << result.err;
     }
     EXPECT_FALSE(fs::exists(out));
 
@@ -95,7 +94,7 @@ TEST_F(CommandLine, DryRunAndFailuresWriteNothingExitWithTheirStatusAndCheckTheO
         for (const char* mode : {"-q", "-n"}) {
             SCOPED_TRACE(output.native() + " " + mode);
             // Root may write anywhere: the read-only folder is tried without root's privileges.
-            result = cli({mode, "-o", output.native(), broken.native()},
+            result = cli({mode, "-o", output.native(), broken},
                          [unprivileged = has(output, "locked")] {
                              if (unprivileged) dropPrivileges();
                          });
