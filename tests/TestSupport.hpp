@@ -43,6 +43,13 @@ inline std::string readFile(const fs::path& path) {
 
 inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// An item's modification time in seconds.
+inline std::int64_t modified(const fs::path& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mtim.tv_sec;
+}
+
 // The names in folder, sorted; none when it is missing.
 inline Names entriesOf(const fs::path& folder) {
     Names names;

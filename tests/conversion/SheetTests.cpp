@@ -267,8 +267,8 @@ TEST_F(Sheets, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
     EXPECT_EQ(readFile(target / "Media" / mediaName), "JPEGDATA");
     struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1704467040);  // set after the contents, access time alike
-    EXPECT_EQ(st.st_atim.tv_sec, 1704467040);
+    EXPECT_EQ(st.st_mtim.tv_sec, kJan5th2024At1504UTC);  // set after the contents, access time alike
+    EXPECT_EQ(st.st_atim.tv_sec, kJan5th2024At1504UTC);
 }
 
 TEST(PackageNames, CollisionsAreNumberedAndLongNamesCutToUniqueNamesThatFit) {
