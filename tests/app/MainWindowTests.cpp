@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -161,9 +162,14 @@ TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePen
     EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("Skipped files"));
     dialog->close();
 
-    // Without notices the line goes; when the export leaves, everything does.
+    // File ▸ Open Folder… converts the folder chosen; without notices the line goes.
     writeFile(root() / "Plain" / "Note.txt", "Note");
-    ASSERT_EQ(appDelegate.runFolderConversionAtURL(root() / "Plain"), ConversionOutcome::Converted);
+    window.findChild<QAction*>(QStringLiteral("actionOpenFolder"))->trigger();
+    auto* chooser = window.findChild<QFileDialog*>();
+    ASSERT_TRUE(chooser);
+    chooser->selectFile(QString::fromStdString((root() / "Plain").string()));
+    static_cast<QDialog*>(chooser)->accept();
+    EXPECT_EQ(appDelegate.lastConversionSummary().source, root() / "Plain");
     EXPECT_TRUE(line->isHidden());
     ASSERT_EQ(appDelegate.runFolderConversionAtURL(notes), ConversionOutcome::Converted);
     appDelegate.setExportURL(std::nullopt);
@@ -184,14 +190,17 @@ TEST_F(WindowTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
     const QString label = status();
 
     // Clicks Cancel once the dialog is up; an error box would be a fault, and is closed.
-    bool clicked = false, errorShown = false;
+    bool clicked = false, errorShown = false, waitCursor = false;
+    QString cancelling;
     std::function<void()> clickCancel = [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             errorShown = true;
             box->close();
         }
         if (auto* dialog = window.findChild<QProgressDialog*>(); dialog != nullptr && !clicked) {
+            waitCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
             for (auto* button : dialog->findChildren<QPushButton*>()) button->click();
+            cancelling = dialog->labelText();
             clicked = true;
         }
         if (!clicked && window.isBusy()) QTimer::singleShot(0, &window, clickCancel);
@@ -202,6 +211,8 @@ TEST_F(WindowTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
     QCoreApplication::processEvents();
 
     EXPECT_TRUE(clicked);
+    EXPECT_TRUE(waitCursor);
+    EXPECT_EQ(cancelling, QStringLiteral("Cancelling…"));
     EXPECT_FALSE(errorShown);
     EXPECT_EQ(appDelegate.exportURL(), pending);
     EXPECT_EQ(status(), label);

@@ -53,10 +53,10 @@ TEST(WindowCommandLine, AnswersWithoutADisplay) {
 
 using QuitCleanupTest = ScratchTest;
 
-// The program started on a folder, stopped the way a logout or Ctrl+C would; started as under
-// nohup, it keeps ignoring SIGHUP and still quits cleanly.
+// The program started on a folder (its name not UTF-8: it is found by its bytes), stopped the way a
+// logout or Ctrl+C would; started as under nohup, it keeps ignoring SIGHUP and still quits cleanly.
 TEST_F(QuitCleanupTest, TerminationSignalsRemoveThePendingExport) {
-    const fs::path notes = root() / "Notes";
+    const fs::path notes = root() / "Notes\xFF";
     writeFile(notes / "Groceries.txt", "Groceries\n\nMilk.\n");
     for (const auto& [signal, hangupIgnored] : {std::pair{SIGTERM, false}, {SIGINT, false}, {SIGTERM, true}}) {
         SCOPED_TRACE(std::to_string(signal) + (hangupIgnored ? " under nohup" : ""));

@@ -330,7 +330,8 @@ TEST_F(Sheets, ABrokenOrMissingTemplateIsAnErrorNamingIt) {
     // The bundled template is looked up by name; a miss names where it looked.
     EXPECT_FALSE(URLForResource("No Such Template", "inkvale", &error));
     EXPECT_EQ(error.kind(), ErrorKind::TemplateMissing);
-    EXPECT_TRUE(has(error.message(), "No Such Template.inkvale") && has(error.message(), "/bin/resources”"))
+    EXPECT_TRUE(has(error.message(), "No Such Template.inkvale") && has(error.message(), "(looked in “") &&
+                has(error.message(), "/bin/resources”"))
         << error.message();
 }
 

@@ -149,6 +149,12 @@ TEST_F(FileMoveTest, FailuresNeverReplaceOrMergeNameTheDestinationAndUndoHalfMad
     EXPECT_EQ(error.kind(), ErrorKind::Cancelled);
     EXPECT_EQ(entriesOf(chosen), (Names{"File", "Folder", "Link"}));
     EXPECT_EQ(fingerprint(source), before);
+
+    // Without the no-replace rename a folder's new name is claimed with mkdir, then renamed over.
+    sys::clearFaults();
+    sys::injectFault(sys::Operation::RenameNoReplace, EINVAL);
+    ASSERT_TRUE(moveItemAtURL(source, chosen / "Moved", &error)) << error.message();
+    EXPECT_EQ(fingerprint(chosen / "Moved"), before);
 }
 
 TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {
