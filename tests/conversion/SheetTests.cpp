@@ -231,21 +231,6 @@ TEST_F(Sheets, TextIsEscapedAndSurvivesAParser) {
               std::string(4095, 'x') + "\xF0\x9F\x98\x80&" + std::string(5000, '<'));
 }
 
-// The plain text keeps the note as written, less the keys; the title as a heading.
-TEST_F(Sheets, PlainText) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"Groceries\nMilk\nEggs\n\nTags: home, errands\n", "# Groceries\nMilk\nEggs"},
-        {"Title\n", "# Title\n"},
-        {"\xEF\xBB\xBFHi\nthere", "# Hi\nthere"},
-        {"Old Mac\rline one\rline two\r\rTags: a, b\r", "Old Mac\rline one\rline two\r\r"},
-    };
-    for (const auto& [bytes, text] : cases) {
-        const auto sheet = build("Note.txt", bytes);
-        ASSERT_TRUE(sheet) << bytes;
-        EXPECT_EQ(sheet->children().at("Text.txt")->contents(), text);
-    }
-}
-
 TEST_F(Sheets, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
     ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "UTC"}};
     writeFile(root() / "export" / "Pictures" / "sun set.jpg", "JPEGDATA");

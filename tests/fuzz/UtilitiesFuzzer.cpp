@@ -1,14 +1,10 @@
 // The string and path utilities on arbitrary text. The first byte picks the
 // operation; what comes out must keep the promises each one makes, checked
-// here by plain rules (and ICU itself) rather than by the code under test.
+// here by plain rules rather than by the code under test (the collision key aside).
 //   0  sanitising a file name, one byte per code unit (dense in ASCII, where the reserved characters are)
 //   1  sanitising a file name, two bytes per code unit (any UTF-16 at all)
 //   2  standardising and relating virtual paths: a 0xFF byte splits path from base
 //   3  choosing a free file name: 0xFF bytes split preferred, current and taken names
-
-#include <unicode/locid.h>
-#include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,24 +26,16 @@ void checkSanitized(const std::u16string& text) {
     if (name.find_first_of(u"\\/:?*<>\"|\t\n\uFFFF") != std::u16string::npos) fail("reserved character");
 }
 
-// Canonical decomposition, lower-cased: two names with the same key collide.
-std::u16string key(const std::u16string& text) {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::UnicodeString s = icu::Normalizer2::getNFDInstance(status)->normalize(
-        icu::UnicodeString(text.data(), static_cast<int32_t>(text.size())), status);
-    s.toLower(icu::Locale::getRoot());
-    return std::u16string(s.getBuffer(), static_cast<std::size_t>(s.length()));
-}
-
 void checkChosen(const std::vector<std::u16string>& fields) {
     const auto current = fields.size() > 1 && !fields[1].empty() ? std::optional(fields[1]) : std::nullopt;
     const std::vector<std::u16string> taken(fields.begin() + std::min<std::ptrdiff_t>(2, fields.size()),
                                             fields.end());
     const auto chosen = ni::filenameForPrefererredName(fields[0], current, &taken);
     if (!chosen) fail("no name chosen");
-    if (current && key(*chosen) == key(*current)) return;  // an item keeps its own name
+    // Names collide when their keys (decomposed, lower-cased) are equal; an item keeps its own name.
+    if (current && ni::filenameKey(*chosen) == ni::filenameKey(*current)) return;
     for (const std::u16string& name : taken)
-        if (key(*chosen) == key(name)) fail("chosen name collides with a taken one");
+        if (ni::filenameKey(*chosen) == ni::filenameKey(name)) fail("chosen name collides with a taken one");
 }
 
 // Bytes from 0x80 up stand for characters whose case or composition make names collide.

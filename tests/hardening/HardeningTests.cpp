@@ -30,6 +30,10 @@ TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
     while (line.size() < (64u << 10)) line += "one line Picture: never Tags: none \xC3\xA9 ";
     writeFile(notes() / "Text" / "Big.txt", big + "\nTags: big\n");
     writeFile(notes() / "Text" / "Line.txt", line);
+    // A byte order mark, a title alone, and CR alone as the line end.
+    writeFile(notes() / "Text" / "Bom.txt", "\xEF\xBB\xBFHi\nthere");
+    writeFile(notes() / "Text" / "Title.txt", "Title\n");
+    writeFile(notes() / "Text" / "Mac.txt", "Old Mac\rline one\r\rTags: a, b\r");
     // Names that aren't UTF-8: "x\xFE" and "x\xFF" both read as "x\uFFFD", the later one is numbered.
     writeFile(notes() / "dir\xC3" / "in.txt", "inside");
     writeFile(notes() / "bad\xFF\xFE.txt", "bad name");
@@ -52,6 +56,9 @@ TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
     EXPECT_EQ(text("Text/Big.inkvale"), "# " + big.substr(0, big.size() - 1));
     EXPECT_TRUE(has(content("Text/Big.inkvale"), "<attachment type=\"keywords\">big</"));
     EXPECT_EQ(text("Text/Line.inkvale"), line);
+    EXPECT_EQ(text("Text/Bom.inkvale"), "# Hi\nthere");
+    EXPECT_EQ(text("Text/Title.inkvale"), "# Title\n");
+    EXPECT_EQ(text("Text/Mac.inkvale"), "Old Mac\rline one\r\r");
 
     EXPECT_EQ(entriesOf(sheets),
               (Names{"Cafe\xCC\x81", "Caf\xC3\xA9", "Text", "Work", "bad\xFF\xFE.inkvale", "dir\xC3",
@@ -73,7 +80,7 @@ TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
     Names lint = {"/usr/bin/xmllint", "--noout"};
     for (const auto& entry : fs::recursive_directory_iterator(sheets))
         if (entry.path().filename() == "Content.xml") lint.push_back(entry.path().native());
-    EXPECT_EQ(lint.size(), 2u + 12);
+    EXPECT_EQ(lint.size(), 2u + 15);
     const auto linted = run(lint);
     EXPECT_EQ(linted.status, 0) << linted.err;
 }
