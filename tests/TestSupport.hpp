@@ -161,7 +161,8 @@ protected:
         ASSERT_TRUE(::mkdtemp(pattern));
         root_ = pattern;
         fs::create_directories(tmp());
-        environment_.emplace(std::initializer_list<std::pair<const char*, const char*>>{{"TMPDIR", tmp().c_str()}});
+        environment_.emplace(
+            std::initializer_list<std::pair<const char*, const char*>>{{"TMPDIR", tmp().c_str()}});
     }
     void TearDown() override {
         environment_.reset();
@@ -180,7 +181,8 @@ protected:
     bool shareWithUnprivileged() {
         for (const fs::path& each : {root_, tmp()}) {
             ::chmod(each.c_str(), 0755);
-            if (runningAsRoot() && ::chown(each.c_str(), kUnprivilegedUser, kUnprivilegedUser) != 0) return false;
+            if (runningAsRoot() && ::chown(each.c_str(), kUnprivilegedUser, kUnprivilegedUser) != 0)
+                return false;
         }
         fs::copy(fs::path(NI_BIN_DIR) / "resources", root_ / "resources", fs::copy_options::recursive);
         environment_->set("NI_RESOURCE_DIR", (root_ / "resources").c_str());

@@ -164,8 +164,9 @@ TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePen
     EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("Notes")) << "the export folder is named";
     table->selectRow(0);
     dialog->copyRows();
-    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Empty picture.txt\tNo picture\tThe Picture line "
-                                                                "names no file; the sheet has no picture.\n"));
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QStringLiteral("Empty picture.txt\tNo picture\tThe Picture line "
+                             "names no file; the sheet has no picture.\n"));
     table->sortByColumn(1, Qt::DescendingOrder);
     EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("Skipped files"));
     dialog->close();
@@ -206,7 +207,8 @@ TEST_F(WindowTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
             box->close();
         }
         if (auto* dialog = window.findChild<QProgressDialog*>(); dialog != nullptr && !clicked) {
-            waitCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            waitCursor =
+                QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
             for (auto* button : dialog->findChildren<QPushButton*>()) button->click();
             cancelling = dialog->labelText();
             clicked = true;

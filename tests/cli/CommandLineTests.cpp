@@ -26,8 +26,9 @@ TEST_F(CommandLine, StdoutHoldsOnlyTheMovedPathAndStderrTheSummary) {
     result = cli({"--quiet", "-o", other.native(), notes().native()});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, (other / "Notara Export").native() + "\n");
-    EXPECT_EQ(result.err, "notara2inkvale-cli: warning: Skipped 1 symbolic link at the top level: links are never "
-                          "followed out of the export.\n");
+    EXPECT_EQ(result.err,
+              "notara2inkvale-cli: warning: Skipped 1 symbolic link at the top level: links are never "
+              "followed out of the export.\n");
     EXPECT_TRUE(leftInTemporaryArea().empty());
 }
 
@@ -143,12 +144,13 @@ TEST_F(CommandLineNotices, WarningsGoToStderrAndTheReportStrictFailsAndDateLocal
     auto result = cli({"-q", "--report", report.native(), "-o", out.native(), notes().native()});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, (out / "Notara Export").native() + "\n");
+    const std::string warned = "notara2inkvale-cli: warning: ";
     const std::string warnings =
-        "notara2inkvale-cli: warning: “Trip.txt”: Picture “gone.jpg” isn’t in “Pictures”; the sheet has no "
-        "picture.\nnotara2inkvale-cli: warning: “Trip.txt”: Created “Jan 5, 2024, 3:04 PM” isn’t a date in de_DE "
-        "(like “05.01.2024, 15:04”); it is left out.\nnotara2inkvale-cli: warning: Skipped 1 CSV file at the top "
-        "level: it isn’t a note.\nnotara2inkvale-cli: warning: The date above that isn’t a date in de_DE reads as "
-        "a date in en_US: run with LC_TIME=en_US.UTF-8 (or, on the command line, with --date-locale en_US).\n";
+        warned + "“Trip.txt”: Picture “gone.jpg” isn’t in “Pictures”; the sheet has no picture.\n" + warned +
+        "“Trip.txt”: Created “Jan 5, 2024, 3:04 PM” isn’t a date in de_DE (like “05.01.2024, 15:04”); it is "
+        "left out.\n" + warned + "Skipped 1 CSV file at the top level: it isn’t a note.\n" + warned +
+        "The date above that isn’t a date in de_DE reads as a date in en_US: run with LC_TIME=en_US.UTF-8 (or, "
+        "on the command line, with --date-locale en_US).\n";
     EXPECT_EQ(result.err, warnings);  // --quiet keeps the warnings alone
     // The documented fields, in the documented order; each notice's message is its warning's.
     json expected = json::parse(R"({"version": 1, "source": "", "destination": "", "dryRun": false,
@@ -157,8 +159,8 @@ TEST_F(CommandLineNotices, WarningsGoToStderrAndTheReportStrictFailsAndDateLocal
         "sheets": [
           {"note": "Trip.txt", "package": "Trip.inkvale", "picture": null, "tags": 0, "created": null,
            "modified": null},
-          {"note": "Work/Plan.txt", "package": "Work/Plan.inkvale", "picture": null, "tags": 2, "created": null,
-           "modified": null}],
+          {"note": "Work/Plan.txt", "package": "Work/Plan.inkvale", "picture": null, "tags": 2,
+           "created": null, "modified": null}],
         "notices": [{"kind": "picture", "path": "Trip.txt"}, {"kind": "date", "path": "Trip.txt"},
           {"kind": "skipped-files", "path": ""}, {"kind": "date-locale", "path": ""}]})");
     expected["source"] = notes().native();
@@ -179,7 +181,8 @@ TEST_F(CommandLineNotices, WarningsGoToStderrAndTheReportStrictFailsAndDateLocal
     EXPECT_TRUE(dry["destination"].is_null());
     EXPECT_EQ(dry["sheets"][0]["created"], "2024-01-05T15:04:00Z");
     EXPECT_EQ(dry["notices"].size(), 2u);
-    EXPECT_TRUE(result.err.ends_with("Would convert 2 notes (0 pictures, 1 sub-folder). 2 warnings.\n")) << result.err;
+    EXPECT_TRUE(result.err.ends_with("Would convert 2 notes (0 pictures, 1 sub-folder). 2 warnings.\n"))
+        << result.err;
 
     // --strict: exit 4 and nothing moved, the report still written.
     const fs::path strictOut = root() / "strict";

@@ -52,7 +52,8 @@ protected:
         for (;; std::this_thread::sleep_for(std::chrono::microseconds(200))) {
             if (ready()) return true;
             siginfo_t info{};
-            if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) return false;
+            if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+                return false;
         }
     }
 

@@ -97,9 +97,10 @@ TEST_F(Conversion, WritesOneGroupPerSubFolderAndSkipsWhatIsNoNoteOrALink) {
     EXPECT_GT(ui.progressCalls, 0u);
     EXPECT_EQ(tree(*controller.exportURL()),
               (Names{"Empty/", "Readme.inkvale/", "Readme.inkvale/Content.xml", "Readme.inkvale/Text.txt",
-                     "Top - 2.inkvale/", "Top - 2.inkvale/Content.xml", "Top - 2.inkvale/Text.txt", "Top.inkvale/",
-                     "Top.inkvale/In.inkvale/", "Top.inkvale/In.inkvale/Content.xml", "Top.inkvale/In.inkvale/Text.txt",
-                     "Work/", "Work/Plan.inkvale/", "Work/Plan.inkvale/Content.xml", "Work/Plan.inkvale/Text.txt"}));
+                     "Top - 2.inkvale/", "Top - 2.inkvale/Content.xml", "Top - 2.inkvale/Text.txt",
+                     "Top.inkvale/", "Top.inkvale/In.inkvale/", "Top.inkvale/In.inkvale/Content.xml",
+                     "Top.inkvale/In.inkvale/Text.txt", "Work/", "Work/Plan.inkvale/",
+                     "Work/Plan.inkvale/Content.xml", "Work/Plan.inkvale/Text.txt"}));
     const auto& summary = controller.lastConversionSummary();
     EXPECT_EQ(summary.notes, 4u);
     EXPECT_EQ(summary.subFolders, 3u);
@@ -266,7 +267,8 @@ TEST_F(ControllerFaults, PictureVanishingOrSwappedForALinkBeforeItIsCopiedFailsT
         SCOPED_TRACE(swap ? "swapped" : "removed");
         struct : RecordingUserInterface {
             void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t) override {
-                if (phase == ConversionPhase::WritingPackages && done == 0 && change) std::exchange(change, {})();
+                if (phase == ConversionPhase::WritingPackages && done == 0 && change)
+                    std::exchange(change, {})();
             }
             std::function<void()> change;
         } ui;

@@ -109,8 +109,8 @@ TEST_F(Sheets, PicturesMustBeRegularFilesInsideThePicturesFolder) {
 
     EXPECT_EQ(noteFromText(u"T\n\nPicture: ok.png", note).pictureURL, dir / "Pictures" / "ok.png");
     EXPECT_EQ(noteFromText(u"T\r\n\r\nPicture: ok.png\r\n", note).pictureURL, dir / "Pictures" / "ok.png");
-    for (const std::u16string value :
-         {u"missing.png", u"folder.png", u"link.png", u"here/ok.png", u"fifo.png", u"../../secret.key", u"/etc/passwd", u""}) {
+    for (const std::u16string value : {u"missing.png", u"folder.png", u"link.png", u"here/ok.png",
+                                       u"fifo.png", u"../../secret.key", u"/etc/passwd", u""}) {
         const NINote read = noteFromText(u"T\nbody\n\nPicture: " + value, note);
         EXPECT_FALSE(read.pictureURL) << read.pictureValue.size();
         EXPECT_EQ(read.body, u"body");  // the cut still falls at the key

@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
     std::u16string text;
     if (rawUnits) {
-        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) text.push_back(char16_t(data[1 + i] | data[2 + i] << 8));
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+            text.push_back(char16_t(data[1 + i] | data[2 + i] << 8));
     } else if (auto decoded = ni::utf16FromUTF8(bytes)) {
         text = std::move(*decoded);
     } else {

@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("standardising isn't idempotent");
     if (fields.size() > 1) (void)ni::pathRelativeToBasePath(fields[0], fields[1]);
     if (ni::pathRelativeToBasePath(fields[0], std::nullopt)) fail("relative to no base");
-    if (standardized && !standardized->empty() && ni::pathRelativeToBasePath(*standardized, *standardized) != u"")
+    if (standardized && !standardized->empty() &&
+        ni::pathRelativeToBasePath(*standardized, *standardized) != u"")
         fail("path not relative to itself");
     return 0;
 }
