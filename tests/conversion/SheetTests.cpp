@@ -122,15 +122,13 @@ TEST_F(Sheets, PicturesMustBeRegularFilesInsideThePicturesFolder) {
 }
 
 TEST_F(Sheets, ReadingFailsForBadUTF8AndWhatIsNoRegularFile) {
-    writeFile(root() / "bad.txt", "Title\nok \xC3\x28 rest");
+    // Bad UTF-8 (its message is pinned by the command line's tests): overlong forms, encoded
+    // surrogates, a code point past U+10FFFF and a cut sequence.
     Error error;
-    EXPECT_FALSE(readNoteAtURL(root() / "bad.txt", &error));
-    EXPECT_EQ(error.kind(), ErrorKind::InvalidUTF8);
-    EXPECT_TRUE(has(error.message(), "bad.txt") && has(error.message(), "(byte 9)")) << error.message();
-    // Overlong forms and encoded surrogates are not UTF-8 either.
     for (const char* bytes : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "abc\xE2\x82"}) {
         writeFile(root() / "bad.txt", bytes);
-        EXPECT_FALSE(readNoteAtURL(root() / "bad.txt", nullptr)) << bytes;
+        EXPECT_FALSE(readNoteAtURL(root() / "bad.txt", &error)) << bytes;
+        EXPECT_EQ(error.kind(), ErrorKind::InvalidUTF8);
     }
     ASSERT_EQ(::mkfifo((root() / "fifo.txt").c_str(), 0600), 0);
     EXPECT_FALSE(readNoteAtURL(root() / "fifo.txt", &error));  // must not block

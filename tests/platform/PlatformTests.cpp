@@ -17,9 +17,6 @@ using namespace test;
 
 TEST(Error, MessagesNameTheFileAndTheCause) {
     EXPECT_FALSE(Error());
-    EXPECT_EQ(
-        Error(ErrorKind::InvalidUTF8, "Notes/Groceries.txt", 0, "1234").message(),
-        "The file “Notes/Groceries.txt” couldn’t be read because it isn’t valid UTF-8 text (byte 1234).");
     EXPECT_EQ(Error(ErrorKind::ReadFailed, "/x/a.txt", EACCES).message(),
               "The file “/x/a.txt” couldn’t be read: Permission denied.");
     EXPECT_EQ(Error(ErrorKind::NotRegularFile, "pipe.txt").message(),
