@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Mutation testing: how many small faults in the program does the test suite catch?
 
-    scripts/mutants.py [--count 80] [--seed 1] [--build-dir build/mutants] [--list]
+    scripts/mutants.py [--count 80] [--seed 1] [--build-dir build/mutants] [--list] [--match TEXT]
 
 Picks COUNT mutants, the same ones for the same seed and source, from the .cpp
 files under app/ cli/ conversion/ utilities/ platform/. Each one is a single
@@ -13,7 +13,8 @@ For each mutant the file is changed, the build folder (configured once,
 RelWithDebInfo, app included) rebuilt and ctest run without the packaging
 tests; the file is restored afterwards, also on Ctrl-C. A mutant is killed
 when a test fails or hangs past --timeout, survives when every test passes,
-and does not count when it does not compile. --list only prints the mutants.
+and does not count when it does not compile. --list only prints the mutants;
+--match TEXT keeps those of them whose line ("file:line  change") holds TEXT.
 Run it under `nice`: a run of 80 mutants takes about half an hour on 2 cores.
 """
 
@@ -197,6 +198,7 @@ def main():
     parser.add_argument("--build-dir", default="build/mutants")
     parser.add_argument("--timeout", type=int, default=300, help="seconds for one mutant's tests")
     parser.add_argument("--list", action="store_true", help="print the mutants, run nothing")
+    parser.add_argument("--match", default="", help="of the chosen mutants, only those whose line holds this text")
     args = parser.parse_args()
 
     candidates = all_mutants()
@@ -205,6 +207,8 @@ def main():
 
     def label(m):
         return f"{m.path.relative_to(ROOT)}:{m.line}  {m.change}"
+
+    chosen = [m for m in chosen if args.match in label(m)]
 
     if args.list:
         for m in chosen:

@@ -41,7 +41,7 @@ TEST(Error, MessagesNameTheFileAndTheCause) {
 // Faults are cleared after each test.
 class FileMoveTest : public ScratchTest {
 protected:
-    // An export-like tree with what a move must keep: modes, dates, links as links.
+    // An export-like tree with what a move must keep: modes, dates, links as links, a named pipe.
     void SetUp() override {
         ScratchTest::SetUp();
         fs::create_directories(chosen = root() / "Chosen");
@@ -53,6 +53,7 @@ protected:
         writeFile(outside / "secret.txt", "not part of the export");
         fs::create_symlink("a.txt", source / "relative-link");
         fs::create_symlink(outside, source / "outside-link");
+        ASSERT_EQ(::mkfifo((source / "pipe").c_str(), 0600), 0);
         const struct timespec times[2] = {{978307200, 0}, {978307200, 0}};
         for (const char* each : {"a.txt", "Group/b.txt", "Group", "ReadOnly"})
             ::utimensat(AT_FDCWD, (source / each).c_str(), times, 0);

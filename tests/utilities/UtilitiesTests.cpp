@@ -373,14 +373,14 @@ TEST_F(TemporaryFiles, UniqueFoldersArePrivateSideBySideAndNeverInAHijackedConta
 }
 
 TEST_F(TemporaryFiles, TemporaryFilesAreEmptyFilesOrPackageFoldersUnderTMPDIR) {
-    const auto text = createTemporaryFileWithPathExtension("txt");
-    ASSERT_TRUE(text);
+    Error error;
+    const auto text = createTemporaryFileWithPathExtension("txt", &error);
+    ASSERT_TRUE(text && !error) << error.message();
     EXPECT_TRUE(fs::is_regular_file(*text) && fs::is_empty(*text) && text->extension() == ".txt");
     EXPECT_EQ(text->parent_path().parent_path(), container());
     const auto package = createTemporaryFileWithTypeIdentifier("net.inkvale.sheet");
     EXPECT_TRUE(package && fs::is_directory(*package) && package->extension() == ".inkvale");
     // An item that can't be made is reported (the location still comes back).
-    Error error;
     const auto tooLong = createTemporaryFileWithPathExtension(std::string(300, 'x'), &error);
     ASSERT_TRUE(tooLong);
     std::error_code ec;
