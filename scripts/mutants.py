@@ -11,7 +11,7 @@ left out. Lines in comments, string literals and preprocessor lines are skipped.
 
 For each mutant the file is changed, the build folder (configured once,
 RelWithDebInfo, app included) rebuilt and ctest run without the packaging
-tests; the file is restored afterwards, also on Ctrl-C. A mutant is killed
+tests; the file is restored afterwards, also on Ctrl-C or a kill. A mutant is killed
 when a test fails or hangs past --timeout, survives when every test passes,
 and does not count when it does not compile. --list only prints the mutants;
 --match TEXT keeps those of them whose line ("file:line  change") holds TEXT.
@@ -201,6 +201,11 @@ def main():
     parser.add_argument("--match", default="", help="of the chosen mutants, only those whose line holds this text")
     args = parser.parse_args()
 
+    # A kill (SIGTERM) unwinds like Ctrl-C, so the mutated file is put back either way.
+    def interrupted(signum, frame):
+        raise KeyboardInterrupt
+
+    signal.signal(signal.SIGTERM, interrupted)
     candidates = all_mutants()
     chosen = random.Random(args.seed).sample(candidates, min(args.count, len(candidates)))
     chosen.sort(key=lambda m: (str(m.path), m.line, m.start))
