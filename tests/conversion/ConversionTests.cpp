@@ -1,20 +1,45 @@
 // The controller: converting a folder, keeping the export pending until it is saved, and what a run tells.
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <climits>
+#include <tuple>
 
 #include "TestSupport.hpp"
 #include "conversion/AppDelegate.hpp"
+#include "conversion/UserInterface.hpp"
 #include "conversion/NoteFile.hpp"
 #include "platform/Cancellation.hpp"
-#include "platform/SystemCalls.hpp"
 
 namespace ni {
 namespace {
 
 using namespace test;
+
+// A front end that records what the controller and the conversion asked of it.
+class RecordingUserInterface : public UserInterface {
+public:
+    std::vector<std::string> statusTexts;
+    std::vector<Alert> alerts;
+    std::vector<Error> errors;
+    std::vector<fs::path> revealed;
+    std::vector<PanelPresentation> panels;
+    std::vector<bool> pendingChanges;
+    std::size_t progressCalls = 0;
+    // What the next folder panel answers; nothing means cancel.
+    std::optional<fs::path> panelAnswer;
+
+    bool hasWindow() const override { return true; }
+    void setStatusText(const std::string& text) override { statusTexts.push_back(text); }
+    int runAlert(const Alert& alert) override { return alerts.push_back(alert), 0; }
+    void presentError(const Error& error) override { errors.push_back(error); }
+    void chooseFolder(PanelPresentation presentation,
+                      std::function<void(std::optional<fs::path>)> completion) override {
+        panels.push_back(presentation);
+        completion(panelAnswer);
+    }
+    void revealInFileViewer(const fs::path& url) override { revealed.push_back(url); }
+    void pendingExportChanged(bool pending) override { pendingChanges.push_back(pending); }
+    void conversionProgress(ConversionPhase, std::size_t, std::size_t) override { ++progressCalls; }
+};
 
 // Every path below root, relative, sorted; "/" marks folders.
 Names tree(const fs::path& root) {
@@ -26,14 +51,12 @@ Names tree(const fs::path& root) {
     return entries;
 }
 
-class Conversion : public ScratchTest {
+class Conversion : public ExportTest {
 protected:
     void TearDown() override {
-        sys::clearFaults();
         setDateLocaleOverride(std::nullopt);
-        ScratchTest::TearDown();
+        ExportTest::TearDown();
     }
-    fs::path notes() const { return root() / "Notes"; }
     // Converts folder through the open panel; the new pending export.
     fs::path convert(const fs::path& folder) {
         ui.panelAnswer = folder;
@@ -56,13 +79,15 @@ TEST_F(Conversion, WritesOneGroupPerSubFolderAndSkipsWhatIsNoNoteOrALink) {
     writeFile(notes() / "Work" / "Plan.txt", "Plan");
     writeFile(notes() / "Work" / "Deep" / "Ignored.txt", "two levels down");
     writeFile(notes() / "Work" / "image.jpg", "jpg");
+    // A group folder named like a package keeps its name; the note's package is numbered.
+    writeFile(notes() / "Top.inkvale" / "In.txt", "In");
     fs::create_directories(notes() / "Empty");
     writeFile(root() / "outside" / "Secret.txt", "secret");
     fs::create_symlink(root() / "outside" / "Secret.txt", notes() / "Link.txt");
     fs::create_directory_symlink(root() / "outside", notes() / "LinkedFolder");
     fs::create_symlink(root() / "missing.txt", notes() / "Empty" / "Dangling.txt");
     fs::create_directory_symlink(notes(), notes() / "Work" / "Loop");
-    const auto before = tree(notes());
+    freezeNotes();
 
     Error error;
     ASSERT_TRUE(controller.convertFolderAtURL(notes(), &error)) << error.message();
@@ -72,13 +97,14 @@ TEST_F(Conversion, WritesOneGroupPerSubFolderAndSkipsWhatIsNoNoteOrALink) {
     EXPECT_GT(ui.progressCalls, 0u);
     EXPECT_EQ(tree(*controller.exportURL()),
               (Names{"Empty/", "Readme.inkvale/", "Readme.inkvale/Content.xml", "Readme.inkvale/Text.txt",
-                     "Top.inkvale/", "Top.inkvale/Content.xml", "Top.inkvale/Text.txt", "Work/",
-                     "Work/Plan.inkvale/", "Work/Plan.inkvale/Content.xml", "Work/Plan.inkvale/Text.txt"}));
+                     "Top - 2.inkvale/", "Top - 2.inkvale/Content.xml", "Top - 2.inkvale/Text.txt",
+                     "Top.inkvale/", "Top.inkvale/In.inkvale/", "Top.inkvale/In.inkvale/Content.xml",
+                     "Top.inkvale/In.inkvale/Text.txt", "Work/", "Work/Plan.inkvale/",
+                     "Work/Plan.inkvale/Content.xml", "Work/Plan.inkvale/Text.txt"}));
     const auto& summary = controller.lastConversionSummary();
-    EXPECT_EQ(summary.notes, 3u);
-    EXPECT_EQ(summary.subFolders, 2u);
+    EXPECT_EQ(summary.notes, 4u);
+    EXPECT_EQ(summary.subFolders, 3u);
     EXPECT_EQ(summary.skippedLinks, 4u);
-    EXPECT_EQ(tree(notes()), before);  // the source is only read
 }
 
 TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
@@ -106,14 +132,14 @@ TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
     ASSERT_NE(first, exportURL);
     EXPECT_FALSE(fs::exists(first.parent_path()));
 
-    // A bad note fails the run before anything is written, a cancelled run shows nothing;
-    // either leaves the pending export as it was.
-    writeFile(root() / "Broken" / "Good.txt", "Good");
-    writeFile(root() / "Broken" / "Sub" / "Bad.txt", "Bad \xFF");
+    // A bad note fails the run before anything is written: the first in name order, of notes read
+    // on several threads. A cancelled run shows nothing. Either leaves the pending export as it was.
+    for (int i = 100; i < 400; ++i)
+        writeFile(root() / "Broken" / (std::to_string(i) + ".txt"), i % 150 == 20 ? "\xFF" : "ok");
     EXPECT_EQ(controller.runFolderConversionAtURL(root() / "Broken"), ConversionOutcome::Failed);
     ASSERT_EQ(ui.errors.size(), 1u);
     EXPECT_EQ(ui.errors[0].kind(), ErrorKind::InvalidUTF8);
-    EXPECT_EQ(ui.errors[0].path(), root() / "Broken" / "Sub" / "Bad.txt");
+    EXPECT_EQ(ui.errors[0].path(), root() / "Broken" / "170.txt");
     requestCancellation();
     EXPECT_EQ(controller.runFolderConversionAtURL(notes()), ConversionOutcome::Cancelled);
     clearCancellation();
@@ -157,86 +183,67 @@ TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
     EXPECT_TRUE(fs::exists(notes() / "Groceries.txt"));
 }
 
-TEST_F(Conversion, TheFirstBadNoteInNameOrderIsReported) {
-    // Enough notes to be read on several threads; two of them bad.
-    for (int i = 100; i < 400; ++i) writeFile(notes() / (std::to_string(i) + ".txt"), i % 150 == 20 ? "\xFF" : "ok");
-    Error error;
-    EXPECT_FALSE(controller.convertFolderAtURL(notes(), &error));
-    EXPECT_EQ(error.path(), notes() / "170.txt");
-    EXPECT_TRUE(leftInTemporaryArea().empty());
-}
-
-// How names collide is PackageNames' table; here, that the walk gives them out in byte order.
-TEST_F(Conversion, CollidingNamesAreNumberedInNameOrder) {
-    writeFile(notes() / "a.txt", "1");
-    writeFile(notes() / "a.md", "2");
-    writeFile(notes() / "A.TXT", "3");
-    writeFile(notes() / "x.inkvale" / "n.txt", "a folder that looks like a package");
-    writeFile(notes() / "x.txt", "x");
-    Error error;
-    ASSERT_TRUE(controller.convertFolderAtURL(notes(), &error)) << error.message();
-    const fs::path out = *controller.exportURL();
-    const auto text = [&](const std::string& package) { return readFile(out / package / "Text.txt"); };
-    EXPECT_EQ(text("A.inkvale"), "3");
-    EXPECT_EQ(text("a - 2.inkvale"), "2");
-    EXPECT_EQ(text("a - 3.inkvale"), "1");
-    EXPECT_TRUE(fs::exists(out / "x.inkvale" / "n.inkvale"));
-    EXPECT_EQ(text("x - 2.inkvale"), "x");
-}
-
-TEST_F(Conversion, WriteFailureRemovesTheRunsTemporaryFolder) {
-    writeFile(notes() / "One.txt", "1");
-    writeFile(notes() / "Two.txt", "2");
-    sys::injectFault(sys::Operation::Write, ENOSPC, 1);
-    Error error;
-    EXPECT_FALSE(controller.convertFolderAtURL(notes(), &error));
-    EXPECT_EQ(error.kind(), ErrorKind::WriteFailed);
-    EXPECT_EQ(error.osError(), ENOSPC);
-    EXPECT_TRUE(leftInTemporaryArea().empty());
-    EXPECT_FALSE(controller.exportURL());
-    EXPECT_TRUE(ui.statusTexts.empty());
-}
-
-TEST_F(Conversion, UnlistableFolderFailsTheRun) {
-    const SharedScratch shared;
-    const fs::path notes = shared.path() / "Notes";
-    writeFile(notes / "Locked" / "n.txt", "n");
-    ::chmod((notes / "Locked").c_str(), 0);
-    ASSERT_TRUE(shared.reachedUnprivileged());
-    const int kind = runUnprivileged([&] {
-        Error error;
-        if (controller.convertFolderAtURL(notes, &error)) return 0;
-        return error.path() == notes / "Locked" ? static_cast<int>(error.kind()) : 100;
-    });
-    EXPECT_EQ(kind, static_cast<int>(ErrorKind::ListFailed));
-    EXPECT_TRUE(shared.leftInTemporaryArea().empty());
-}
-
 TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) {
-    const auto expected = writeExportWithEveryNotice(notes());
+    const fs::path notes = ExportTest::notes();
+    const std::string longStem(251, 'x'), longPicture(246, 'p');
+    writeFile(notes / "Control.txt", "Control\nA\x01" "B\x02" "C\n");
+    writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
+    writeFile(notes / "Folder picture.txt", "Folder\n\nPicture: album\n");
+    writeFile(notes / "Link picture.txt", "Link\n\nPicture: link.jpg\n");
+    writeFile(notes / "Long picture.txt", "Long\n\nPicture: " + longPicture + ".jpg\n");
+    writeFile(notes / "Outside.txt", "Outside\n\nPicture: ../Top.txt\n");
+    writeFile(notes / "Pictures" / (longPicture + ".jpg"), "jpg");
+    fs::create_directories(notes / "Pictures" / "album");
+    fs::create_symlink(longPicture + ".jpg", notes / "Pictures" / "link.jpg");
+    writeFile(notes / "Recipes" / "Deeper" / "Too deep.txt", "Deep");
+    writeFile(notes / "Recipes" / "Deeper" / "Even" / "deeper.md", "Deeper");
+    writeFile(notes / "Recipes" / "prices.csv", "a,b");
+    writeFile(notes / "Top.txt", "Top\nbody\n\nPicture: gone.jpg\nCreated: Jan 5, 2024, 3:04 PM\n"
+                                 "Modified: Jan 6, 2024, 10:00 AM\n");
+    writeFile(notes / "a.md", "a");
+    writeFile(notes / "a.txt", "a");
+    writeFile(notes / "photo.png", "png");
+    writeFile(notes / "table.csv", "1,2");
+    writeFile(notes / (longStem + ".txt"), "long");
+    writeFile(notes / ".hidden.png", "hidden entries stay unmentioned");
+    fs::create_directory_symlink("Recipes", notes / "Linked");
+    // Each notice in walk order: its kind's report name, its path and words of its message.
+    const std::tuple<std::string, std::string, std::string> expected[] = {
+        {"characters-left-out", "Control.txt", "Left 2 characters out of Content.xml"},
+        {"picture", "Empty picture.txt", "The Picture line names no file"},
+        {"picture", "Folder picture.txt", "“album” in “Pictures” isn’t a regular file"},
+        {"picture", "Link picture.txt", "“link.jpg” is reached through a symbolic link"},
+        {"renamed", "Long picture.txt", "Renamed the picture “" + longPicture + ".jpg” → “Media/"},
+        {"picture", "Outside.txt", "“../Top.txt” points outside “Pictures”"},
+        {"skipped-links", "Pictures", "Skipped 1 symbolic link in this folder"},
+        {"too-deep", "Recipes/Deeper", "this folder holds 2 notes"},
+        {"skipped-files", "Recipes", "Skipped 1 CSV file in this folder"},
+        {"picture", "Top.txt", "“gone.jpg” isn’t in “Pictures”"},
+        {"date", "Top.txt", "Created “Jan 5, 2024, 3:04 PM” isn’t a date in de_DE"},
+        {"date", "Top.txt", "the package is dated now"},
+        {"renamed", "a.txt", "Renamed “a.inkvale” → “a - 2.inkvale”"},
+        {"renamed", longStem + ".txt", "the name is longer than a file name can be"},
+        {"skipped-files", "", "Skipped 1 picture and 1 CSV file at the top level"},
+        {"skipped-links", "", "Skipped 1 symbolic link at the top level"},
+        {"empty-sub-folders", "", "The sub-folder “Recipes” holds no notes"},
+        {"date-locale", "", "The 2 dates above that aren’t dates in de_DE all read as dates in en_US: run with LC_TIME=en_US.UTF-8"},
+    };
     setDateLocaleOverride("de_DE");
     Error error;
-    ASSERT_TRUE(controller.convertFolderAtURL(notes(), &error)) << error.message();
+    ASSERT_TRUE(controller.convertFolderAtURL(notes, &error)) << error.message();
     const ConversionSummary& summary = controller.lastConversionSummary();
-    ASSERT_EQ(summary.notices.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(summary.notices.size(), std::size(expected));
+    for (std::size_t i = 0; i < summary.notices.size(); ++i) {
         const Notice& notice = summary.notices[i];
+        const auto& [kind, path, words] = expected[i];
         SCOPED_TRACE(notice.message);
-        EXPECT_EQ(noticeKindName(notice.kind), expected[i].kind);
-        EXPECT_EQ(notice.path, expected[i].path);
-        EXPECT_TRUE(has(notice.message, expected[i].words)) << expected[i].words;
+        EXPECT_EQ(noticeKindName(notice.kind), kind);
+        EXPECT_EQ(notice.path, path);
+        EXPECT_TRUE(has(notice.message, words)) << words;
     }
-    EXPECT_EQ(summary.dateLocale, "de_DE");
-    EXPECT_EQ(summary.source, notes());
-    // One record per sheet in walk order; dates that weren't read are none.
+    // One record per sheet in walk order (the report's fields are pinned by the command line's tests).
     ASSERT_EQ(summary.sheets.size(), summary.notes);
-    EXPECT_EQ(summary.sheets[4].note, "Long picture.txt");
-    EXPECT_EQ(summary.sheets[4].picture, "Pictures/" + std::string(246, 'p') + ".jpg");
-    const SheetRecord& top = summary.sheets[6];
-    EXPECT_EQ(top.note, "Top.txt");
-    EXPECT_EQ(top.package, "Top.inkvale");
-    EXPECT_FALSE(top.picture || top.created || top.modified);
-    EXPECT_EQ(summary.sheets[8].package, "a - 2.inkvale");
+    EXPECT_EQ(summary.sheets[4].picture, "Pictures/" + longPicture + ".jpg");
     // The picture with a name at the limit is copied whole under a name that fits.
     const fs::path media = *controller.exportURL() / "Long picture.inkvale" / "Media";
     ASSERT_EQ(entriesOf(media).size(), 1u);
@@ -244,23 +251,63 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
     EXPECT_TRUE(copied.size() <= NAME_MAX && copied.starts_with("ppp") && copied.ends_with(".jpg")) << copied;
     EXPECT_EQ(readFile(media / copied), "jpg");
 
-    // Read in the notes' own locale, the dates give no notice and carry their dates.
-    setDateLocaleOverride("en_US");
-    ASSERT_TRUE(controller.convertFolderAtURL(notes(), &error)) << error.message();
-    for (const Notice& notice : controller.lastConversionSummary().notices)
-        EXPECT_NE(notice.kind, NoticeKind::UnreadDate) << notice.message;
-    EXPECT_TRUE(controller.lastConversionSummary().sheets[6].modified);
 }
 
-TEST_F(Conversion, AnOrdinaryExportGivesNoNotice) {
-    writeFile(notes() / "Trip.txt", "Trip\nGo.\n\nPicture: beach.jpg\nTags: a, b\n");
-    writeFile(notes() / "Pictures" / "beach.jpg", "jpg");
-    writeFile(notes() / "Travel" / "Plan.txt", "Plan");
-    writeFile(notes() / "Travel" / "Pictures" / "map.png", "png");
+// Faults met by the controller on the small export.
+using ControllerFaults = SmallExport;
+
+TEST_F(ControllerFaults, PictureVanishingOrSwappedForALinkBeforeItIsCopiedFailsTheRunWithNothingPending) {
+    // Between reading the notes and writing the sheets, the picture goes, or
+    // its Pictures folder becomes a link to a folder outside holding a file of
+    // the same name: nothing from outside may reach a sheet.
+    writeFile(root() / "Outside" / "photo.png", "not from the export");
+    const fs::path pictures = notes() / "Pictures", real = notes() / "Pictures.real";
+    before.reset();
+    for (const bool swap : {false, true}) {
+        SCOPED_TRACE(swap ? "swapped" : "removed");
+        struct : RecordingUserInterface {
+            void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t) override {
+                if (phase == ConversionPhase::WritingPackages && done == 0 && change)
+                    std::exchange(change, {})();
+            }
+            std::function<void()> change;
+        } ui;
+        ui.change = [&, swap] {
+            if (!swap) return void(fs::remove(pictures / "photo.png"));
+            fs::rename(pictures, real);
+            fs::create_directory_symlink("../Outside", pictures);
+        };
+        AppDelegate controller(&ui);
+        Error error;
+        EXPECT_FALSE(controller.convertFolderAtURL(notes(), &error));
+        EXPECT_EQ(error.kind(), swap ? ErrorKind::NotRegularFile : ErrorKind::FileNotFound);
+        EXPECT_EQ(error.path(), pictures / "photo.png");
+        EXPECT_FALSE(controller.exportURL());
+        EXPECT_TRUE(leftInTemporaryArea().empty());
+        writeFile(pictures / "photo.png", "png bytes");
+    }
+}
+
+TEST_F(ControllerFaults, QuitCleanUpRemovesPlantedLinksNotWhatTheyPointTo) {
+    AppDelegate controller(nullptr);
     Error error;
     ASSERT_TRUE(controller.convertFolderAtURL(notes(), &error)) << error.message();
-    EXPECT_TRUE(controller.lastConversionSummary().notices.empty());
-    EXPECT_EQ(controller.lastConversionSummary().sheets.at(1).tags, 2u);
+    const fs::path exportURL = *controller.exportURL();
+    const fs::path outside = root() / "Outside";
+    writeFile(outside / "keep.txt", "keep");
+    writeFile(outside / "Folder" / "keep.txt", "keep");
+    const auto kept = fingerprint(outside);
+    fs::create_directory_symlink(outside, exportURL / "planted-folder");
+    fs::create_symlink(outside / "keep.txt", exportURL / "Work" / "planted-file");
+    fs::create_directory_symlink(notes(), exportURL / "Work" / "Plan.inkvale" / "planted-source");
+    fs::remove_all(exportURL / "Note.inkvale" / "Media");
+    fs::create_directory_symlink(outside / "Folder", exportURL / "Note.inkvale" / "Media");
+
+    controller.applicationWillTerminate();
+    EXPECT_FALSE(controller.exportURL());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(exportURL.parent_path())));
+    EXPECT_EQ(fingerprint(outside), kept);
+    EXPECT_TRUE(leftInTemporaryArea().empty());
 }
 
 }  // namespace

@@ -1,0 +1,294 @@
+// The drop view and the main window with its controller: what a drop takes,
+// the notices line and its details, Cancel in the progress dialog, and how a
+// moved export is shown in the file manager.
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDeadlineTimer>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <memory>
+#include <tuple>
+
+#include "TestSupport.hpp"
+#include "app/FileViewer.hpp"
+#include "app/MainWindow.hpp"
+#include "app/NIDragView.hpp"
+#include "app/NoticesDialog.hpp"
+#include "conversion/AppDelegate.hpp"
+#include "conversion/NIDragViewDelegate.hpp"
+#include "platform/Cancellation.hpp"
+
+namespace ni {
+namespace {
+
+using namespace test;
+
+// A drop view that is its own delegate and keeps what it was given.
+class TestDragView : public NIDragView, public NIDragViewDelegate {
+public:
+    std::vector<fs::path> received;
+    void dragViewDidReceiveURL(const fs::path& url) override { received.push_back(url); }
+};
+
+std::unique_ptr<QMimeData> urls(const std::vector<fs::path>& paths) {
+    auto data = std::make_unique<QMimeData>();
+    QList<QUrl> list;
+    for (const auto& path : paths) list.append(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    data->setUrls(list);
+    return data;
+}
+
+// An enter (accepted as a copy) or a drop (accepted) of data on the view.
+bool send(NIDragView& view, const QMimeData* data, bool dropping = false,
+          Qt::DropActions possible = Qt::CopyAction | Qt::MoveAction) {
+    QDragEnterEvent enter(QPoint(20, 20), possible, data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(20, 20), possible, data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent& event = dropping ? drop : enter;
+    QCoreApplication::sendEvent(&view, &event);
+    return event.isAccepted() && (dropping || event.dropAction() == Qt::CopyAction);
+}
+
+using NIDragViewTest = ScratchTest;
+
+TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliversItOnce) {
+    const fs::path folder = root() / "Notara folder", file = root() / "note.txt";
+    fs::create_directories(folder);
+    fs::create_directories(root() / "Sheet.inkvale");
+    writeFile(file, "note");
+    const struct {
+        std::vector<fs::path> items;
+        bool accepted;
+    } cases[] = {
+        {{folder}, true},
+        {{folder, file}, true},
+        {{file}, false},
+        {{root() / "Sheet.inkvale"}, false},
+        {{file, folder}, false},
+        {{root() / "gone"}, false},
+        {{}, false},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.items.empty() ? "no items" : each.items[0].filename().string());
+        NIDragView view;
+        EXPECT_EQ(send(view, urls(each.items).get()), each.accepted);
+        EXPECT_EQ(view.highlighted(), each.accepted);
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(&view, &leave);
+        EXPECT_FALSE(view.highlighted());
+    }
+    TestDragView view;
+    view.setDelegate(&view);
+    EXPECT_FALSE(send(view, urls({folder}).get(), false, Qt::MoveAction)) << "a drag that can only move";
+    const auto twoFolders = urls({folder, root()});
+    ASSERT_TRUE(send(view, twoFolders.get()));
+    EXPECT_TRUE(send(view, twoFolders.get(), true));
+    EXPECT_EQ(view.received, std::vector<fs::path>{folder});
+    EXPECT_FALSE(view.highlighted());
+
+    // A folder gone by the time of the drop reaches nobody.
+    ASSERT_TRUE(send(view, twoFolders.get()));
+    fs::remove(folder);
+    EXPECT_FALSE(send(view, twoFolders.get(), true));
+    EXPECT_EQ(view.received.size(), 1u);
+}
+
+// A main window wired to its controller as the application does it.
+class WindowTest : public ScratchTest {
+protected:
+    void SetUp() override {
+        ScratchTest::SetUp();
+        window.setAppDelegate(&appDelegate);
+    }
+    void TearDown() override {
+        appDelegate.applicationWillTerminate();
+        ScratchTest::TearDown();
+    }
+    QString status() const { return window.findChild<QLabel*>(QStringLiteral("statusLabel"))->text(); }
+
+    MainWindow window;
+    AppDelegate appDelegate{&window};
+};
+
+// A dropped folder converts once the drop has returned; the save command and the notices line
+// follow the pending export, and the details list every notice, in walk order until sorted.
+TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePendingExport) {
+    const fs::path notes = root() / "Notes";
+    writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
+    writeFile(notes / "a.md", "a");
+    writeFile(notes / "a.txt", "a");
+    writeFile(notes / "table.csv", "1,2");
+    const auto* save = window.findChild<QAction*>(QStringLiteral("actionSaveFiles"));
+    const auto* saveButton = window.findChild<QPushButton*>(QStringLiteral("saveButton"));
+    const auto* line = window.findChild<QWidget*>(QStringLiteral("noticesLine"));
+    const auto* label = window.findChild<QLabel*>(QStringLiteral("noticesLabel"));
+    auto* details = window.findChild<QPushButton*>(QStringLiteral("detailsButton"));
+    ASSERT_TRUE(save && saveButton && line && label && details);
+    // The label, whether the save command is enabled, and whether its button and the notices line are hidden.
+    const auto state = [&] {
+        return std::make_tuple(status(), save->isEnabled(), saveButton->isHidden(), line->isHidden());
+    };
+    const auto idle = std::make_tuple(QStringLiteral("DRAG NOTARA FOLDER HERE"), false, true, true);
+    EXPECT_EQ(state(), idle);
+
+    const auto dropped = urls({notes});
+    ASSERT_TRUE(send(*window.dragView(), dropped.get()));
+    EXPECT_TRUE(send(*window.dragView(), dropped.get(), true));
+    EXPECT_FALSE(appDelegate.exportURL());
+    for (int round = 0; round < 5 && !appDelegate.exportURL(); ++round) QCoreApplication::processEvents();
+    EXPECT_EQ(state(), std::make_tuple(QStringLiteral("IMPORT SUCCESSFUL"), true, false, false));
+    EXPECT_EQ(label->text(), QStringLiteral("3 notes · 3 need a look"));
+    details->click();
+    auto* dialog = window.findChild<NoticesDialog*>();
+    ASSERT_TRUE(dialog);
+    auto* table = dialog->findChild<QTableWidget*>();
+    ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Message"));
+    EXPECT_TRUE(table->verticalHeader()->isHidden());  // rows are notices, not numbers
+    EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("a.txt"));
+    EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("Renamed"));
+    EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("Notes")) << "the export folder is named";
+    table->selectRow(0);
+    dialog->copyRows();
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QStringLiteral("Empty picture.txt\tNo picture\tThe Picture line "
+                             "names no file; the sheet has no picture.\n"));
+    table->sortByColumn(1, Qt::DescendingOrder);
+    EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("Skipped files"));
+    dialog->close();
+
+    // File ▸ Open Folder… converts the folder chosen; without notices the line goes.
+    writeFile(root() / "Plain" / "Note.txt", "Note");
+    window.findChild<QAction*>(QStringLiteral("actionOpenFolder"))->trigger();
+    auto* chooser = window.findChild<QFileDialog*>();
+    ASSERT_TRUE(chooser);
+    chooser->selectFile(QString::fromStdString((root() / "Plain").string()));
+    static_cast<QDialog*>(chooser)->accept();
+    EXPECT_EQ(appDelegate.lastConversionSummary().source, root() / "Plain");
+    EXPECT_TRUE(line->isHidden());
+    ASSERT_EQ(appDelegate.runFolderConversionAtURL(notes), ConversionOutcome::Converted);
+    appDelegate.setExportURL(std::nullopt);
+    EXPECT_EQ(state(), idle);
+}
+
+// Cancel in the progress dialog stops the conversion, removes what it wrote and
+// leaves the window as it was: the earlier export pending, the label unchanged.
+TEST_F(WindowTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
+    const fs::path small = root() / "Small", big = root() / "Big";
+    writeFile(small / "One.txt", "One\n");
+    for (int i = 0; i < 3000; ++i) writeFile(big / ("Note " + std::to_string(i) + ".txt"), "Note\nText.\n");
+    // The conversion runs inside the event loop pass that delivers the drop.
+    window.dragView()->delegate()->dragViewDidReceiveURL(small);
+    QCoreApplication::processEvents();
+    const auto pending = appDelegate.exportURL();
+    ASSERT_TRUE(pending);
+    const QString label = status();
+
+    // Clicks Cancel once the dialog is up; an error box would be a fault, and is closed.
+    bool clicked = false, errorShown = false, waitCursor = false;
+    QString cancelling;
+    std::function<void()> clickCancel = [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            errorShown = true;
+            box->close();
+        }
+        if (auto* dialog = window.findChild<QProgressDialog*>(); dialog != nullptr && !clicked) {
+            waitCursor =
+                QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            for (auto* button : dialog->findChildren<QPushButton*>()) button->click();
+            cancelling = dialog->labelText();
+            clicked = true;
+        }
+        if (!clicked && window.isBusy()) QTimer::singleShot(0, &window, clickCancel);
+    };
+    window.setProgressDelay(0);
+    window.dragView()->delegate()->dragViewDidReceiveURL(big);
+    QTimer::singleShot(0, &window, clickCancel);  // runs once the conversion shows its progress
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(clicked);
+    EXPECT_TRUE(waitCursor);
+    EXPECT_EQ(cancelling, QStringLiteral("Cancelling…"));
+    EXPECT_FALSE(errorShown);
+    EXPECT_EQ(appDelegate.exportURL(), pending);
+    EXPECT_EQ(status(), label);
+    EXPECT_EQ(leftInTemporaryArea(), Names{pending->parent_path().filename()});
+    EXPECT_FALSE(cancellationRequested());
+}
+
+// Stands in for the user's file manager on a private bus, and for the desktop's default handler.
+class FakeDesktop : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shownItems;
+    QList<QUrl> opened;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString&) { shownItems = uris; }
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+// Runs the event loop until done() holds, or gives up after a generous while.
+void runUntil(const std::function<bool()>& done) {
+    for (QDeadlineTimer deadline(20000); !done() && !deadline.hasExpired(); QThread::msleep(5))
+        QCoreApplication::processEvents();
+}
+
+TEST(FileViewerTest, SelectsTheItemInTheFileManagerOrElseOpensItsFolder) {
+    FakeDesktop desktop;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
+    const auto unsetHandler = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); });
+    QObject context;
+    revealItemInFileViewer("/data/Notara Export", &context, QDBusConnection(QStringLiteral("not connected")));
+    EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl(QStringLiteral("file:///data"))});
+
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                 QStringLiteral("--print-address=1")});
+    ASSERT_TRUE(daemon.waitForStarted() && daemon.waitForReadyRead()) << "dbus-daemon didn't start";
+    const auto stop = qScopeGuard([&daemon] {
+        QDBusConnection::disconnectFromBus(QStringLiteral("private"));
+        daemon.kill();
+        daemon.waitForFinished();
+    });
+    QDBusConnection bus = QDBusConnection::connectToBus(QString::fromUtf8(daemon.readLine()).trimmed(),
+                                                        QStringLiteral("private"));
+    desktop.opened.clear();
+    revealItemInFileViewer("/home/someone/Chosen/Notara Export", &context, bus);  // no file manager yet
+    runUntil([&] { return !desktop.opened.isEmpty(); });
+    EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl(QStringLiteral("file:///home/someone/Chosen"))});
+
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+    ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &desktop,
+                                   QDBusConnection::ExportAllSlots));
+    desktop.opened.clear();
+    revealItemInFileViewer("/home/someone/Chosen/Notara Export", &context, bus);
+    runUntil([&] { return !desktop.shownItems.isEmpty(); });
+    EXPECT_EQ(desktop.shownItems, QStringList{QStringLiteral("file:///home/someone/Chosen/Notara%20Export")});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(desktop.opened.isEmpty());
+}
+
+}  // namespace
+}  // namespace ni
+
+#include "MainWindowTests.moc"

@@ -1,0 +1,322 @@
+// Notes read from text and files, the sheets built from them, and the names their packages get.
+
+#include <chrono>
+#include <climits>
+#include <pugixml.hpp>
+#include <set>
+
+#include "TestSupport.hpp"
+#include "conversion/NoteFile.hpp"
+#include "conversion/Notice.hpp"
+#include "conversion/PackageNames.hpp"
+#include "conversion/SheetContent.hpp"
+#include "conversion/SheetPackage.hpp"
+#include "platform/FileWrapper.hpp"
+#include "platform/Resources.hpp"
+#include "platform/SystemCalls.hpp"
+#include "platform/UTF8.hpp"
+#include "utilities/StringPathUtilities.hpp"
+
+namespace ni {
+namespace {
+
+using namespace test;
+using namespace std::string_literals;
+using Tags = std::optional<std::vector<std::u16string>>;
+using V = std::vector<std::u16string>;
+
+class Sheets : public ScratchTest {
+protected:
+    // Fills a template whose string element holds `existing` and returns the serialised sheet.
+    std::string sheetFor(const NINote& note, const std::optional<std::string>& picture = std::nullopt,
+                         std::string_view existing = "", std::size_t* leftOut = nullptr) {
+        writeFile(root() / "T.inkvale" / "Content.xml",
+                  "<?xml version=\"1.0\"?><sheet a=\"1\"><string>"s + std::string(existing) +
+                      "</string><extra/></sheet>");
+        SheetTemplate sheetTemplate;
+        Error error;
+        EXPECT_TRUE(loadTemplateContent(root() / "T.inkvale", sheetTemplate, &error)) << error.message();
+        return sheetContent(sheetTemplate, note, picture, leftOut);
+    }
+    // The sheet package for a note file holding bytes.
+    std::unique_ptr<FileWrapper> build(const std::string& name, std::string_view bytes) {
+        writeFile(root() / "export" / name, bytes);
+        Error error;
+        auto sheet = createSheetFromFileAtURL(root() / "export" / name, &error);
+        EXPECT_TRUE(sheet) << error.message();
+        return sheet;
+    }
+};
+
+constexpr std::int64_t kJan5th2024At1504UTC = 1704467040;
+
+std::optional<std::int64_t> seconds(const std::optional<Date>& date) {
+    if (!date) return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::seconds>(date->time_since_epoch()).count();
+}
+
+TEST(NoteFromText, SplitsTitleBodyTagsAndDates) {
+    const struct {
+        std::u16string_view text, title, body;
+        Tags tags;
+        std::optional<std::int64_t> created = {}, modified = {};
+    } cases[] = {
+        {u"Groceries\nMilk\nEggs\n\nTags: home, errands\n", u"Groceries", u"Milk\nEggs", V{u"home", u"errands"}},
+        {u"", u"", u"", {}},
+        {u"Title\nBody\n\n\n", u"Title", u"Body\n", {}},  // only one final "\n\n" goes
+        {u"just text", u"", u"just text", {}},
+        {u"\nbody line", u"", u"body line", {}},
+        {u"Title\n\nFirst", u"Title", u"\nFirst", {}},
+        {u"T\n\nTags: ", u"", u"T", V{u""}},  // a lone line is body, not title
+        {u"T\n\nTags: a,b, c, , d", u"", u"T", V{u"a b", u"c", u"", u"d"}},
+        // A Tags line above the Picture line stays in the body but is still read.
+        {u"T\nbody\nTags: x\nPicture: missing.png\n", u"T", u"body\nTags: x\n", V{u"x"}},
+        // Keys count only at line starts and in their own case.
+        {u"T\nRemember Tags: milk\nMy Picture: sunset\ntags: lower\nEnd", u"T",
+         u"Remember Tags: milk\nMy Picture: sunset\ntags: lower\nEnd", {}},
+        // The last Tags line is the value; an earlier one is text and isn't lost.
+        {u"R\nbody\n\nTags: a\nTags: b, c\nModified: x\nModified: y\n", u"R", u"body\n\nTags: a\n", V{u"b", u"c"}},
+        // A Modified line alone doesn't cut the note but is read.
+        {u"T\nbody\nModified: Jan 5, 2024, 3:04 PM", u"T", u"body\nModified: Jan 5, 2024, 3:04 PM", {}, {},
+         kJan5th2024At1504UTC},
+        // CR LF reads like LF; the body keeps its own separators.
+        {u"Title\r\nline one\r\nline two\r\n\r\nTags: a, b\r\nCreated: Jan 5, 2024, 3:04 PM\r\n", u"Title",
+         u"line one\r\nline two", V{u"a", u"b"}, kJan5th2024At1504UTC},
+        // CR alone ends no title line but still finds the keys.
+        {u"Old Mac\rline one\r\rTags: a, b\r", u"", u"Old Mac\rline one\r\r", V{u"a", u"b"}},
+    };
+    ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "UTC"}};
+    for (const auto& c : cases) {
+        const NINote note = noteFromText(c.text, "/nowhere/Note.txt");
+        SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
+        EXPECT_EQ(note.title, c.title);
+        EXPECT_EQ(note.body, c.body);
+        EXPECT_EQ(note.tagNames, c.tags);
+        EXPECT_EQ(seconds(note.creationDate), c.created);
+        EXPECT_EQ(seconds(note.modificationDate), c.modified);
+        EXPECT_FALSE(note.pictureURL);
+    }
+}
+
+TEST_F(Sheets, PicturesMustBeRegularFilesInsideThePicturesFolder) {
+    const fs::path dir = root() / "export", note = dir / "Note.txt";
+    writeFile(dir / "Pictures" / "ok.png", "png");
+    writeFile(root() / "secret.key", "key");
+    fs::create_directories(dir / "Pictures" / "folder.png");
+    fs::create_symlink(root() / "secret.key", dir / "Pictures" / "link.png");
+    fs::create_directory_symlink(".", dir / "Pictures" / "here");  // a link on the way
+    ASSERT_EQ(::mkfifo((dir / "Pictures" / "fifo.png").c_str(), 0600), 0);
+
+    EXPECT_EQ(noteFromText(u"T\n\nPicture: ok.png", note).pictureURL, dir / "Pictures" / "ok.png");
+    EXPECT_EQ(noteFromText(u"T\r\n\r\nPicture: ok.png\r\n", note).pictureURL, dir / "Pictures" / "ok.png");
+    for (const std::u16string value : {u"missing.png", u"folder.png", u"link.png", u"here/ok.png",
+                                       u"fifo.png", u"../../secret.key", u"/etc/passwd", u""}) {
+        const NINote read = noteFromText(u"T\nbody\n\nPicture: " + value, note);
+        EXPECT_FALSE(read.pictureURL) << read.pictureValue.size();
+        EXPECT_EQ(read.body, u"body");  // the cut still falls at the key
+    }
+    // A "Pictures" folder that is itself a link leads elsewhere: no picture.
+    fs::rename(dir / "Pictures", root() / "elsewhere");
+    fs::create_directory_symlink(root() / "elsewhere", dir / "Pictures");
+    EXPECT_FALSE(noteFromText(u"T\n\nPicture: ok.png", note).pictureURL);
+}
+
+TEST_F(Sheets, ReadingFailsForBadUTF8AndWhatIsNoRegularFile) {
+    // Bad UTF-8 (its message is pinned by the command line's tests): overlong forms, encoded
+    // surrogates, a code point past U+10FFFF and a cut sequence.
+    Error error;
+    for (const char* bytes : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "abc\xE2\x82"}) {
+        writeFile(root() / "bad.txt", bytes);
+        EXPECT_FALSE(readNoteAtURL(root() / "bad.txt", &error)) << bytes;
+        EXPECT_EQ(error.kind(), ErrorKind::InvalidUTF8);
+    }
+    ASSERT_EQ(::mkfifo((root() / "fifo.txt").c_str(), 0600), 0);
+    EXPECT_FALSE(readNoteAtURL(root() / "fifo.txt", &error));  // must not block
+    EXPECT_EQ(error.kind(), ErrorKind::NotRegularFile);
+    EXPECT_FALSE(readNoteAtURL(root() / "missing.txt", &error));
+    EXPECT_EQ(error.kind(), ErrorKind::FileNotFound);
+    // A failed fstat is a read error, not a verdict on the kind of file.
+    writeFile(root() / "plain.txt", "Plain\n");
+    sys::injectFault(sys::Operation::Stat, EIO);
+    EXPECT_FALSE(readNoteAtURL(root() / "plain.txt", &error));
+    sys::clearFaults();
+    EXPECT_EQ(error.kind(), ErrorKind::ReadFailed);
+    EXPECT_EQ(error.osError(), EIO);
+}
+
+TEST(DateFromString, MediumDateShortTimeInTheUsersLocaleAndTimeZone) {
+    const struct {
+        const char *locale, *tz;
+        const char16_t* text;
+        std::optional<std::int64_t> expected;
+    } cases[] = {
+        {"en_US.UTF-8", "UTC", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC},
+        {"en_US.UTF-8", "UTC", u"Jan 5, 2024, 3:04\u202FPM", kJan5th2024At1504UTC},
+        {"en_US.UTF-8", "UTC", u"Jan 5, 2024, 3:04\u00A0PM", kJan5th2024At1504UTC},
+        {"C", "UTC", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC},
+        {"de_DE.UTF-8", "UTC", u"05.01.2024, 15:04", kJan5th2024At1504UTC},
+        {"fr_FR.UTF-8", "UTC", u"5 janv. 2024, 15:04", kJan5th2024At1504UTC},
+        {"fr_FR.UTF-8", "UTC", u"5\u00A0janv. 2024, 15:04", kJan5th2024At1504UTC},
+        {"ja_JP.UTF-8", "UTC", u"2024/01/05 15:04", kJan5th2024At1504UTC},
+        {"en_US.UTF-8", "America/New_York", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC + 5 * 3600},
+        // Zones only the C library knows: POSIX rules (one hour east in winter, two in summer).
+        {"en_US.UTF-8", "CET-1CEST,M3.5.0,M10.5.0/3", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC - 3600},
+        {"en_US.UTF-8", "CET-1CEST,M3.5.0,M10.5.0/3", u"Jul 5, 2024, 3:04 PM", 1720191840 - 7200},
+        {"en_US.UTF-8", "<+0530>-5:30", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC - 19800},
+        {"en_US.UTF-8", ":America/New_York", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC + 5 * 3600},
+        // Past 2262 and before 1677, where nanoseconds since 1970 run out.
+        {"en_US.UTF-8", "UTC", u"Jan 5, 2300, 3:04 PM", 10414191840},
+        {"en_US.UTF-8", "UTC", u"Jan 5, 1600, 3:04 PM", -11675696160},
+        // Other forms and trailing text.
+        {"en_US.UTF-8", "UTC", u"", {}},
+        {"en_US.UTF-8", "UTC", u"Jan 5, 2024", {}},
+        {"en_US.UTF-8", "UTC", u"Jan 5, 2024, 3:04 PM tomorrow", {}},
+        {"en_US.UTF-8", "UTC", u"2024-01-05 15:04", {}},
+        {"en_US.UTF-8", "UTC", u"Jan 45, 2024, 3:04 PM", {}},
+        {"en_US.UTF-8", "UTC", u"Jan 5, 2024, 3:04 PM\r", {}},
+    };
+    for (const auto& c : cases) {
+        ScopedEnvironment env{{"LC_ALL", c.locale}, {"TZ", c.tz}};
+        EXPECT_EQ(seconds(dateFromString(c.text)), c.expected) << c.locale << " " << c.tz << " row " << (&c - cases);
+    }
+}
+
+TEST_F(Sheets, ParagraphsAttachmentsAndExistingChildren) {
+    const struct {
+        std::u16string title, body;
+        std::optional<std::vector<std::u16string>> tags;
+        std::optional<std::string> picture;
+        std::string existing, expected;
+    } cases[] = {
+        {u"Groceries", u"Milk\nEggs", std::vector<std::u16string>{u"home", u"errands"}, {}, "",
+         "<?xml version=\"1.0\"?><sheet a=\"1\"><string>\n"
+         "<p><tags><tag kind=\"heading1\"># </tag></tags>Groceries</p>\n"
+         "<p>Milk</p>\n<p>Eggs</p>\n</string><extra/>"
+         "<attachment type=\"keywords\">home,errands</attachment>\n</sheet>"},
+        {u"", u"", {}, {}, "", "<string>\n</string><extra/></sheet>"},
+        // Every separator kind; a final one adds nothing.
+        {u"", u"\nA\r\nB\rC\u2029D\n", std::vector<std::u16string>{u""}, std::string(32, 'a'), "<p>kept</p>",
+         "<string><p>kept</p>\n<p></p>\n<p>A</p>\n<p>B</p>\n<p>C</p>\n<p>D</p>\n</string><extra/>"
+         "<attachment type=\"keywords\"></attachment>\n<attachment type=\"file\">" +
+             std::string(32, 'a') + "</attachment>\n</sheet>"},
+    };
+    for (const auto& c : cases) {
+        NINote note;
+        note.title = c.title, note.body = c.body, note.tagNames = c.tags;
+        const std::string sheet = sheetFor(note, c.picture, c.existing);
+        EXPECT_TRUE(has(sheet, c.expected)) << sheet;
+    }
+}
+
+TEST_F(Sheets, TextIsEscapedAndSurvivesAParser) {
+    NINote note;
+    note.title = u"a < b & \"c\"\rd";
+    note.body = u"nul\u0000 bell\u0007 tab\t ok\uFFFE\uFFFF \xD800 lone"s;
+    std::size_t leftOut = 0;
+    const std::string sheet = sheetFor(note, std::nullopt, "", &leftOut);
+    EXPECT_EQ(leftOut, 5u);  // NUL, BEL, U+FFFE, U+FFFF and the lone surrogate
+    pugi::xml_document reparsed;
+    ASSERT_TRUE(reparsed.load_string(sheet.c_str()));
+    auto paragraph = reparsed.child("sheet").child("string").child("p");
+    EXPECT_STREQ(paragraph.last_child().value(), "a < b & \"c\"\rd");  // the CR comes back as a CR
+    EXPECT_STREQ(paragraph.next_sibling("p").text().get(), "nul bell tab\t ok  lone");
+
+    // Long text is escaped in slices; a surrogate pair across a slice's end stays whole.
+    note = {};
+    note.body = std::u16string(4095, u'x') + u"\U0001F600&" + std::u16string(5000, u'<');
+    ASSERT_TRUE(reparsed.load_string(sheetFor(note).c_str()));
+    EXPECT_EQ(reparsed.child("sheet").child("string").child("p").text().get(),
+              std::string(4095, 'x') + "\xF0\x9F\x98\x80&" + std::string(5000, '<'));
+}
+
+TEST_F(Sheets, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
+    ScopedEnvironment env{{"LC_ALL", "en_US.UTF-8"}, {"TZ", "UTC"}};
+    writeFile(root() / "export" / "Pictures" / "sun set.jpg", "JPEGDATA");
+    auto sheet = build("Trip.txt",
+                       "Trip\nBeach\n\nPicture: sun set.jpg\nCreated: not a date\n"
+                       "Modified: Jan 5, 2024, 3:04 PM\n");
+    ASSERT_TRUE(sheet);
+    EXPECT_FALSE(sheet->creationDate);
+    const auto& media = sheet->children().at("Media");
+    ASSERT_EQ(media->children().size(), 1u);
+    const std::string mediaName = media->children().begin()->first;
+    ASSERT_EQ(mediaName.size(), std::string("sun set.").size() + 32 + 4);
+    const std::string identifier = mediaName.substr(8, 32);
+    EXPECT_EQ(mediaName, "sun set." + identifier + ".jpg");
+    EXPECT_TRUE(has(sheet->children().at("Content.xml")->contents(), "<attachment type=\"file\">" + identifier));
+
+    const fs::path target = root() / "Trip.inkvale";
+    ASSERT_TRUE(sheet->writeToURL(target, nullptr));
+    EXPECT_EQ(readFile(target / "Media" / mediaName), "JPEGDATA");
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, kJan5th2024At1504UTC);  // set after the contents, access time alike
+    EXPECT_EQ(st.st_atim.tv_sec, kJan5th2024At1504UTC);
+}
+
+TEST(PackageNames, CollisionsAreNumberedAndLongNamesCutToUniqueNamesThatFit) {
+    std::string e125, hangul82;
+    for (int i = 0; i < 125; ++i) e125 += "\xC3\xA9";         // é, two bytes each
+    for (int i = 0; i < 82; ++i) hangul82 += "\xED\x95\x9C";  // three bytes, nine decomposed
+    const std::string n = ".inkvale";
+    const struct {
+        std::string preferred, expected;  // expected empty: any name that fits
+        bool numbered, shortened;
+    } cases[] = {
+        {"x" + n, "x - 2" + n, true, false},  // a group folder has the name
+        {"A" + n, "A" + n, false, false},
+        {"a" + n, "a - 2" + n, true, false},
+        {"a" + n, "a - 3" + n, true, false},
+        {"Cafe\xCC\x81" + n, "Cafe\xCC\x81" + n, false, false},
+        {"Caf\xC3\xA9" + n, "Cafe\xCC\x81 - 2" + n, true, false},
+        // Names that aren't UTF-8 stay byte for byte until they collide.
+        {"x\xFE" + n, "x\xFE" + n, false, false},
+        {"x\xFF" + n, "x\xEF\xBF\xBD - 2" + n, true, false},
+        // A cut keeps as much as fits and never splits a character.
+        {std::string(251, 'n') + n, std::string(247, 'n') + n, false, true},
+        {std::string(252, 'n') + n, "", false, true},
+        {e125 + "x" + n, e125.substr(0, 246) + n, false, true},
+        {hangul82 + "ab" + n, hangul82 + "a" + n, false, true},
+        {hangul82 + "ab" + n, "", false, true},  // decomposed and numbered it would not fit
+        // Σ lower-cases to ς at a word's end only.
+        {"ΟΔΟΣ" + n, "ΟΔΟΣ" + n, false, false},
+        {"ΟΔΟΣ" + n, "", true, false},
+        {"ΟΔΟΣ ΟΔΟΣ" + n, "ΟΔΟΣ ΟΔΟΣ" + n, false, false},
+        {"ΟΔΟΣ ΟΔΟΣ" + n, "", true, false},
+    };
+    PackageNames names;
+    names.take("x" + n);
+    std::set<std::u16string> keys;
+    for (const auto& c : cases) {
+        NameChange change;
+        const std::string chosen = names.assign(c.preferred, &change);
+        SCOPED_TRACE(chosen);
+        if (!c.expected.empty()) {
+            EXPECT_EQ(chosen, c.expected);
+        }
+        EXPECT_LE(chosen.size(), std::size_t{NAME_MAX});
+        EXPECT_EQ(change.numbered, c.numbered);
+        EXPECT_EQ(change.shortened, c.shortened);
+        EXPECT_TRUE(keys.insert(filenameKey(lossyUTF16(chosen))).second) << "given out twice";
+    }
+}
+
+TEST_F(Sheets, ABrokenOrMissingTemplateIsAnErrorNamingIt) {
+    writeFile(root() / "Bad.inkvale" / "Content.xml", "<sheet><string></sheet>");
+    SheetTemplate document;
+    Error error;
+    EXPECT_FALSE(loadTemplateContent(root() / "Bad.inkvale", document, &error));
+    EXPECT_EQ(error.kind(), ErrorKind::TemplateInvalid);
+    EXPECT_TRUE(has(error.message(), "Bad.inkvale/Content.xml"));
+    EXPECT_FALSE(loadTemplateContent(root() / "None.inkvale", document, &error));
+    EXPECT_EQ(error.kind(), ErrorKind::TemplateMissing);
+    // The bundled template is looked up by name; a miss names where it looked.
+    EXPECT_FALSE(URLForResource("No Such Template", "inkvale", &error));
+    EXPECT_EQ(error.kind(), ErrorKind::TemplateMissing);
+    EXPECT_TRUE(has(error.message(), "No Such Template.inkvale") && has(error.message(), "(looked in “") &&
+                has(error.message(), "/bin/resources”"))
+        << error.message();
+}
+
+}  // namespace
+}  // namespace ni
