@@ -464,7 +464,8 @@ std::optional<std::string> readNoteBytes(const fs::path& url, Error* error) {
     while (true) {
         if (filled == bytes.size()) bytes.resize(bytes.size() + 4096);  // the file grew since fstat
         const std::size_t wanted = bytes.size() - filled;
-        const ssize_t n = ::read(fd, bytes.data() + filled, wanted);
+        const int injected = sys::injectedFault(sys::Operation::Read);
+        const ssize_t n = injected != 0 ? (errno = injected, -1) : ::read(fd, bytes.data() + filled, wanted);
         if (n < 0) {
             if (errno == EINTR) continue;
             const int saved = errno;

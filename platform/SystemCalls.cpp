@@ -12,8 +12,8 @@ struct Fault {
     std::atomic<int> remainingSuccesses{0};
 };
 
-std::array<Fault, 7>& faults() {
-    static std::array<Fault, 7> table;
+std::array<Fault, 8>& faults() {
+    static std::array<Fault, 8> table;
     return table;
 }
 

@@ -7,8 +7,8 @@ namespace ni::sys {
 // normal runs.
 // Rename: the move's rename; RenameNoReplace: the no-replace flag (EINVAL:
 // a file system without it); Unlink: dropping the old name after link();
-// Stat: the fstat of a note just opened.
-enum class Operation { Write, Rename, Copy, CreateDirectory, RenameNoReplace, Unlink, Stat };
+// Stat: the fstat of a note just opened; Read: the reading of a note.
+enum class Operation { Write, Rename, Copy, CreateDirectory, RenameNoReplace, Unlink, Stat, Read };
 
 // From now on, the call after `succeedFirst` successful calls of `operation`,
 // and every later one, fails with errnoValue.

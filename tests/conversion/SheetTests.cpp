@@ -135,13 +135,17 @@ TEST_F(Sheets, ReadingFailsForBadUTF8AndWhatIsNoRegularFile) {
     EXPECT_EQ(error.kind(), ErrorKind::NotRegularFile);
     EXPECT_FALSE(readNoteAtURL(root() / "missing.txt", &error));
     EXPECT_EQ(error.kind(), ErrorKind::FileNotFound);
-    // A failed fstat is a read error, not a verdict on the kind of file.
+    // A failed fstat is a read error, not a verdict on the kind of file; a failed read names the note.
     writeFile(root() / "plain.txt", "Plain\n");
-    sys::injectFault(sys::Operation::Stat, EIO);
-    EXPECT_FALSE(readNoteAtURL(root() / "plain.txt", &error));
-    sys::clearFaults();
-    EXPECT_EQ(error.kind(), ErrorKind::ReadFailed);
-    EXPECT_EQ(error.osError(), EIO);
+    for (const auto operation : {sys::Operation::Stat, sys::Operation::Read}) {
+        sys::injectFault(operation, EIO);
+        error = Error();
+        EXPECT_FALSE(readNoteAtURL(root() / "plain.txt", &error));
+        sys::clearFaults();
+        EXPECT_EQ(error.kind(), ErrorKind::ReadFailed);
+        EXPECT_EQ(error.osError(), EIO);
+        EXPECT_EQ(error.path(), root() / "plain.txt");
+    }
 }
 
 TEST(DateFromString, MediumDateShortTimeInTheUsersLocaleAndTimeZone) {
