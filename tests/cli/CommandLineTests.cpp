@@ -17,9 +17,10 @@ TEST_F(CommandLine, StdoutHoldsOnlyTheMovedPathAndStderrTheSummary) {
     auto result = cli({"-o", out.native(), notes().native()});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, (out / "Notara Export").native() + "\n");
-    EXPECT_EQ(result.err, "notara2inkvale-cli: warning: Skipped 1 symbolic link at the top level: links are never "
-                          "followed out of the export.\nConverted 2 notes (1 picture, 2 sub-folders) into “" +
-                              (out / "Notara Export").native() + "”. Skipped 1 symbolic link. 1 warning.\n");
+    EXPECT_EQ(result.err,
+              "notara2inkvale-cli: warning: Skipped 1 symbolic link at the top level: links are never "
+              "followed out of the export.\nConverted 2 notes (1 picture, 2 sub-folders) into “" +
+                  (out / "Notara Export").native() + "”. Skipped 1 symbolic link. 1 warning.\n");
     EXPECT_TRUE(fs::is_regular_file(out / "Notara Export" / "Work" / "Plan.inkvale" / "Content.xml"));
     // --quiet silences the summary, never the path nor the warnings.
     const fs::path other = root() / "other";
@@ -40,8 +41,9 @@ TEST_F(CommandLine, DryRunAndFailuresWriteNothingExitWithTheirStatusAndCheckTheO
         result.out.starts_with("Notara Export/\n    Pictures/\n    Work/\n        Plan.inkvale\n    "
                                "Note.inkvale\n        Media/photo."))
         << result.out;
-    EXPECT_TRUE(result.err.ends_with("Would convert 2 notes (1 picture, 2 sub-folders). Skipped 1 symbolic link. "
-                                     "1 warning.\n"))
+    EXPECT_TRUE(
+        result.err.ends_with("Would convert 2 notes (1 picture, 2 sub-folders). Skipped 1 symbolic link. "
+                             "1 warning.\n"))
         << result.err;
     EXPECT_TRUE(entriesOf(tmp()).empty());
     // Nothing to convert: 3; a note that can't be read, a missing export folder or one that is a
@@ -77,7 +79,11 @@ TEST_F(CommandLine, DryRunAndFailuresWriteNothingExitWithTheirStatusAndCheckTheO
     writeFile(root() / "full" / "Notara Export" / "mine.txt", "keep");
     fs::create_directories(root() / "locked");
     ::chmod((root() / "locked").c_str(), 0555);
-    ::chmod(tmp().c_str(), 0777);  // the unprivileged runs' temporary area
+    // The read-only folder is tried without root's privileges (root may write anywhere), by
+    // a copy of the program that such a run can reach: the build tree may sit in a 0700 home.
+    ASSERT_TRUE(shareWithUnprivileged());
+    const std::string program = root() / "notara2inkvale-cli";
+    fs::copy_file(kCli(), program);
     const struct {
         fs::path output;
         std::string named, cause;
@@ -91,11 +97,10 @@ TEST_F(CommandLine, DryRunAndFailuresWriteNothingExitWithTheirStatusAndCheckTheO
     for (const auto& [output, named, cause] : cases) {
         for (const char* mode : {"-q", "-n"}) {
             SCOPED_TRACE(output.native() + " " + mode);
-            // Root may write anywhere: the read-only folder is tried without root's privileges.
-            result = cli({mode, "-o", output.native(), broken},
-                         [unprivileged = has(output, "locked")] {
-                             if (unprivileged) dropPrivileges();
-                         });
+            result =
+                run({program, mode, "-o", output.native(), broken}, [unprivileged = has(output, "locked")] {
+                    if (unprivileged) dropPrivileges();
+                });
             EXPECT_EQ(result.status, 1);
             EXPECT_EQ(result.out, "");
             EXPECT_TRUE(has(result.err, "“" + named + "”") && has(result.err, cause)) << result.err;
@@ -148,8 +153,10 @@ TEST_F(CommandLineNotices, WarningsGoToStderrAndTheReportStrictFailsAndDateLocal
     const std::string warnings =
         warned + "“Trip.txt”: Picture “gone.jpg” isn’t in “Pictures”; the sheet has no picture.\n" + warned +
         "“Trip.txt”: Created “Jan 5, 2024, 3:04 PM” isn’t a date in de_DE (like “05.01.2024, 15:04”); it is "
-        "left out.\n" + warned + "Skipped 1 CSV file at the top level: it isn’t a note.\n" + warned +
-        "The date above that isn’t a date in de_DE reads as a date in en_US: run with LC_TIME=en_US.UTF-8 (or, "
+        "left out.\n" +
+        warned + "Skipped 1 CSV file at the top level: it isn’t a note.\n" + warned +
+        "The date above that isn’t a date in de_DE reads as a date in en_US: run with LC_TIME=en_US.UTF-8 "
+        "(or, "
         "on the command line, with --date-locale en_US).\n";
     EXPECT_EQ(result.err, warnings);  // --quiet keeps the warnings alone
     // The documented fields, in the documented order; each notice's message is its warning's.
