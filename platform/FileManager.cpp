@@ -3,8 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,9 +66,9 @@ bool removeAt(int dirFd, const std::string& name, const fs::path& url, Error* er
     return true;
 }
 
-
 // openat2 where the kernel has it (5.6 and later): the whole walk is checked in the kernel.
 int openBeneathInKernel(int folderFd, const char* relative) {
+    if (const int injected = sys::injectedFault(sys::Operation::OpenBeneath)) return errno = injected, -1;
     open_how how{};
     how.flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;

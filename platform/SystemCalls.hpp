@@ -7,8 +7,19 @@ namespace ni::sys {
 // normal runs.
 // Rename: the move's rename; RenameNoReplace: the no-replace flag (EINVAL:
 // a file system without it); Unlink: dropping the old name after link();
-// Stat: the fstat of a note just opened; Read: the reading of a note.
-enum class Operation { Write, Rename, Copy, CreateDirectory, RenameNoReplace, Unlink, Stat, Read };
+// Stat: the fstat of a note just opened; Read: the reading of a note;
+// OpenBeneath: openat2 (ENOSYS: a kernel without it).
+enum class Operation {
+    Write,
+    Rename,
+    Copy,
+    CreateDirectory,
+    RenameNoReplace,
+    Unlink,
+    Stat,
+    Read,
+    OpenBeneath
+};
 
 // From now on, the call after `succeedFirst` successful calls of `operation`,
 // and every later one, fails with errnoValue.

@@ -5,9 +5,10 @@
 
 #include "TestSupport.hpp"
 #include "conversion/AppDelegate.hpp"
-#include "conversion/UserInterface.hpp"
 #include "conversion/NoteFile.hpp"
+#include "conversion/UserInterface.hpp"
 #include "platform/Cancellation.hpp"
+#include "platform/SystemCalls.hpp"
 
 namespace ni {
 namespace {
@@ -186,7 +187,10 @@ TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
 TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) {
     const fs::path notes = ExportTest::notes();
     const std::string longStem(251, 'x'), longPicture(246, 'p');
-    writeFile(notes / "Control.txt", "Control\nA\x01" "B\x02" "C\n");
+    writeFile(notes / "Control.txt",
+              "Control\nA\x01"
+              "B\x02"
+              "C\n");
     writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
     writeFile(notes / "Folder picture.txt", "Folder\n\nPicture: album\n");
     writeFile(notes / "Link picture.txt", "Link\n\nPicture: link.jpg\n");
@@ -198,8 +202,9 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
     writeFile(notes / "Recipes" / "Deeper" / "Too deep.txt", "Deep");
     writeFile(notes / "Recipes" / "Deeper" / "Even" / "deeper.md", "Deeper");
     writeFile(notes / "Recipes" / "prices.csv", "a,b");
-    writeFile(notes / "Top.txt", "Top\nbody\n\nPicture: gone.jpg\nCreated: Jan 5, 2024, 3:04 PM\n"
-                                 "Modified: Jan 6, 2024, 10:00 AM\n");
+    writeFile(notes / "Top.txt",
+              "Top\nbody\n\nPicture: gone.jpg\nCreated: Jan 5, 2024, 3:04 PM\n"
+              "Modified: Jan 6, 2024, 10:00 AM\n");
     writeFile(notes / "a.md", "a");
     writeFile(notes / "a.txt", "a");
     writeFile(notes / "photo.png", "png");
@@ -226,7 +231,9 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
         {"skipped-files", "", "Skipped 1 picture and 1 CSV file at the top level"},
         {"skipped-links", "", "Skipped 1 symbolic link at the top level"},
         {"empty-sub-folders", "", "The sub-folder “Recipes” holds no notes"},
-        {"date-locale", "", "The 2 dates above that aren’t dates in de_DE all read as dates in en_US: run with LC_TIME=en_US.UTF-8"},
+        {"date-locale", "",
+         "The 2 dates above that aren’t dates in de_DE all read as dates in en_US: run with "
+         "LC_TIME=en_US.UTF-8"},
     };
     setDateLocaleOverride("de_DE");
     Error error;
@@ -250,7 +257,6 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
     const std::string copied = entriesOf(media)[0];
     EXPECT_TRUE(copied.size() <= NAME_MAX && copied.starts_with("ppp") && copied.ends_with(".jpg")) << copied;
     EXPECT_EQ(readFile(media / copied), "jpg");
-
 }
 
 // Faults met by the controller on the small export.
@@ -263,8 +269,11 @@ TEST_F(ControllerFaults, PictureVanishingOrSwappedForALinkBeforeItIsCopiedFailsT
     writeFile(root() / "Outside" / "photo.png", "not from the export");
     const fs::path pictures = notes() / "Pictures", real = notes() / "Pictures.real";
     before.reset();
-    for (const bool swap : {false, true}) {
-        SCOPED_TRACE(swap ? "swapped" : "removed");
+    // Both ways of opening beneath a folder: openat2, and one component at a time without it.
+    for (const auto& [swap, withoutOpenat2] :
+         {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+        SCOPED_TRACE(std::string(swap ? "swapped" : "removed") + (withoutOpenat2 ? " without openat2" : ""));
+        if (withoutOpenat2) sys::injectFault(sys::Operation::OpenBeneath, ENOSYS);
         struct : RecordingUserInterface {
             void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t) override {
                 if (phase == ConversionPhase::WritingPackages && done == 0 && change)
@@ -284,6 +293,11 @@ TEST_F(ControllerFaults, PictureVanishingOrSwappedForALinkBeforeItIsCopiedFailsT
         EXPECT_EQ(error.path(), pictures / "photo.png");
         EXPECT_FALSE(controller.exportURL());
         EXPECT_TRUE(leftInTemporaryArea().empty());
+        sys::clearFaults();
+        if (swap) {
+            fs::remove(pictures);
+            fs::rename(real, pictures);
+        }
         writeFile(pictures / "photo.png", "png bytes");
     }
 }
