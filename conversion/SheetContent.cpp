@@ -19,10 +19,6 @@ bool allowedInXML(char32_t c) {
            (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// Text as markup, in UTF-8: & < > escaped; CR as a character reference, as a
-// parser reads a raw CR as LF; characters XML 1.0 can't hold (most C0
-// controls, U+FFFE, U+FFFF, unpaired surrogates) left out, or no parser would
-// accept the sheet. Text.txt keeps the note as it was. Returns how many were left out.
 // The ASCII characters that stand for themselves in markup.
 constexpr auto kPlainASCII = [] {
     std::array<bool, 128> plain{};
@@ -31,6 +27,10 @@ constexpr auto kPlainASCII = [] {
     return plain;
 }();
 
+// Text as markup, in UTF-8: & < > escaped; CR as a character reference, as a
+// parser reads a raw CR as LF; characters XML 1.0 can't hold (most C0
+// controls, U+FFFE, U+FFFF, unpaired surrogates) left out, or no parser would
+// accept the sheet. Text.txt keeps the note as it was. Returns how many were left out.
 std::size_t appendXMLText(std::string& out, std::u16string_view text) {
     // Written through a pointer into room on the stack a slice at a time: a
     // character takes at most five bytes here ("&amp;", "&#13;", or UTF-8).
