@@ -24,7 +24,6 @@ public:
     std::vector<fs::path> revealed;
     std::vector<PanelPresentation> panels;
     std::vector<bool> pendingChanges;
-    std::size_t progressCalls = 0;
     // What the next folder panel answers; nothing means cancel.
     std::optional<fs::path> panelAnswer;
 
@@ -39,18 +38,7 @@ public:
     }
     void revealInFileViewer(const fs::path& url) override { revealed.push_back(url); }
     void pendingExportChanged(bool pending) override { pendingChanges.push_back(pending); }
-    void conversionProgress(ConversionPhase, std::size_t, std::size_t) override { ++progressCalls; }
 };
-
-// Every path below root, relative, sorted; "/" marks folders.
-Names tree(const fs::path& root) {
-    Names entries;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        entries.push_back(fs::relative(entry.path(), root).string() +
-                          (entry.is_directory() && !entry.is_symlink() ? "/" : ""));
-    std::sort(entries.begin(), entries.end());
-    return entries;
-}
 
 class Conversion : public ExportTest {
 protected:
@@ -69,44 +57,6 @@ protected:
     RecordingUserInterface ui;
     AppDelegate controller{&ui};
 };
-
-TEST_F(Conversion, WritesOneGroupPerSubFolderAndSkipsWhatIsNoNoteOrALink) {
-    writeFile(notes() / "Top.txt", "Top\nbody");
-    writeFile(notes() / "Readme.MD", "Readme");
-    writeFile(notes() / "photo.png", "png");
-    writeFile(notes() / "table.csv", "a,b");
-    writeFile(notes() / ".hidden.txt", "hidden");
-    writeFile(notes() / ".Hidden Folder" / "x.txt", "x");
-    writeFile(notes() / "Work" / "Plan.txt", "Plan");
-    writeFile(notes() / "Work" / "Deep" / "Ignored.txt", "two levels down");
-    writeFile(notes() / "Work" / "image.jpg", "jpg");
-    // A group folder named like a package keeps its name; the note's package is numbered.
-    writeFile(notes() / "Top.inkvale" / "In.txt", "In");
-    fs::create_directories(notes() / "Empty");
-    writeFile(root() / "outside" / "Secret.txt", "secret");
-    fs::create_symlink(root() / "outside" / "Secret.txt", notes() / "Link.txt");
-    fs::create_directory_symlink(root() / "outside", notes() / "LinkedFolder");
-    fs::create_symlink(root() / "missing.txt", notes() / "Empty" / "Dangling.txt");
-    fs::create_directory_symlink(notes(), notes() / "Work" / "Loop");
-    freezeNotes();
-
-    Error error;
-    ASSERT_TRUE(controller.convertFolderAtURL(notes(), &error)) << error.message();
-    ASSERT_TRUE(controller.exportURL());
-    EXPECT_EQ(controller.exportURL()->filename(), "Notara Export");
-    EXPECT_EQ(ui.statusTexts.back(), kLabelExportPending);
-    EXPECT_GT(ui.progressCalls, 0u);
-    EXPECT_EQ(tree(*controller.exportURL()),
-              (Names{"Empty/", "Readme.inkvale/", "Readme.inkvale/Content.xml", "Readme.inkvale/Text.txt",
-                     "Top - 2.inkvale/", "Top - 2.inkvale/Content.xml", "Top - 2.inkvale/Text.txt",
-                     "Top.inkvale/", "Top.inkvale/In.inkvale/", "Top.inkvale/In.inkvale/Content.xml",
-                     "Top.inkvale/In.inkvale/Text.txt", "Work/", "Work/Plan.inkvale/",
-                     "Work/Plan.inkvale/Content.xml", "Work/Plan.inkvale/Text.txt"}));
-    const auto& summary = controller.lastConversionSummary();
-    EXPECT_EQ(summary.notes, 4u);
-    EXPECT_EQ(summary.subFolders, 3u);
-    EXPECT_EQ(summary.skippedLinks, 4u);
-}
 
 TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
     controller.openFolder();  // cancelled
@@ -211,6 +161,7 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
     writeFile(notes / "table.csv", "1,2");
     writeFile(notes / (longStem + ".txt"), "long");
     writeFile(notes / ".hidden.png", "hidden entries stay unmentioned");
+    writeFile(notes / ".Hidden Folder" / "x.txt", "x");
     fs::create_directory_symlink("Recipes", notes / "Linked");
     // Each notice in walk order: its kind's report name, its path and words of its message.
     const std::tuple<std::string, std::string, std::string> expected[] = {
@@ -248,7 +199,15 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
         EXPECT_EQ(notice.path, path);
         EXPECT_TRUE(has(notice.message, words)) << words;
     }
-    // One record per sheet in walk order (the report's fields are pinned by the command line's tests).
+    // One group per sub-folder, hidden items and what lies deeper left out; one record per
+    // sheet in walk order (the report's fields are pinned by the command line's tests).
+    const fs::path exported = *controller.exportURL();
+    EXPECT_EQ(exported.filename(), "Notara Export");
+    EXPECT_EQ(entriesOf(exported).size(), 12u);
+    EXPECT_EQ(entriesOf(exported / "Recipes"), Names{});
+    EXPECT_TRUE(fs::is_regular_file(exported / "Top.inkvale" / "Content.xml"));
+    EXPECT_EQ((std::array{summary.notes, summary.subFolders, summary.skippedLinks}),
+              (std::array<std::size_t, 3>{10, 2, 2}));
     ASSERT_EQ(summary.sheets.size(), summary.notes);
     EXPECT_EQ(summary.sheets[4].picture, "Pictures/" + longPicture + ".jpg");
     // The picture with a name at the limit is copied whole under a name that fits.
@@ -302,25 +261,25 @@ TEST_F(ControllerFaults, PictureVanishingOrSwappedForALinkBeforeItIsCopiedFailsT
     }
 }
 
-TEST_F(ControllerFaults, QuitCleanUpRemovesPlantedLinksNotWhatTheyPointTo) {
-    AppDelegate controller(nullptr);
-    Error error;
-    ASSERT_TRUE(controller.convertFolderAtURL(notes(), &error)) << error.message();
-    const fs::path exportURL = *controller.exportURL();
-    const fs::path outside = root() / "Outside";
-    writeFile(outside / "keep.txt", "keep");
-    writeFile(outside / "Folder" / "keep.txt", "keep");
-    const auto kept = fingerprint(outside);
-    fs::create_directory_symlink(outside, exportURL / "planted-folder");
-    fs::create_symlink(outside / "keep.txt", exportURL / "Work" / "planted-file");
-    fs::create_directory_symlink(notes(), exportURL / "Work" / "Plan.inkvale" / "planted-source");
-    fs::remove_all(exportURL / "Note.inkvale" / "Media");
-    fs::create_directory_symlink(outside / "Folder", exportURL / "Note.inkvale" / "Media");
-
-    controller.applicationWillTerminate();
-    EXPECT_FALSE(controller.exportURL());
-    EXPECT_FALSE(fs::exists(fs::symlink_status(exportURL.parent_path())));
-    EXPECT_EQ(fingerprint(outside), kept);
+TEST_F(ControllerFaults, UnreadableNoteOrPictureOrUnlistableFolderFailsTheRunNamingIt) {
+    const fs::path copy = notes();
+    ASSERT_TRUE(shareWithUnprivileged());
+    for (const auto& [locked, kind] : {std::pair{copy / "Work" / "Plan.txt", ErrorKind::ReadFailed},
+                                       {copy / "Pictures" / "photo.png", ErrorKind::ReadFailed},
+                                       {copy / "Work", ErrorKind::ListFailed}}) {
+        SCOPED_TRACE(locked);
+        const auto mode = fs::status(locked).permissions();
+        fs::permissions(locked, fs::perms::none);
+        EXPECT_EQ(runUnprivileged([&] {
+                      AppDelegate controller(nullptr);
+                      Error error;
+                      const bool failed = !controller.convertFolderAtURL(copy, &error);
+                      return int(!failed || error.path() != locked || error.osError() != EACCES ||
+                                 error.kind() != kind);
+                  }),
+                  0);
+        fs::permissions(locked, mode);
+    }
     EXPECT_TRUE(leftInTemporaryArea().empty());
 }
 
