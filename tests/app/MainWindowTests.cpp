@@ -22,7 +22,6 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QHeaderView>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
@@ -167,7 +166,6 @@ TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePen
     auto* table = dialog->findChild<QTableWidget*>();
     ASSERT_EQ(table->rowCount(), 3);
     EXPECT_EQ(table->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Message"));
-    EXPECT_TRUE(table->verticalHeader()->isHidden());  // rows are notices, not numbers
     EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("a.txt"));
     EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("Renamed"));
     EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("Notes")) << "the export folder is named";
@@ -304,7 +302,6 @@ TEST(WindowCommandLine, AnswersWithoutADisplay) {
         {{"--help"}, 0, "[FOLDER]", ""},
         {{"one", "two"}, 2, "", "2 folders given"},
         {{"--frobnicate"}, 2, "", "Unknown option 'frobnicate'"},
-        {{"-x", "folder"}, 2, "", "Unknown option 'x'"},
         {{"-style"}, 2, "", "Missing value after '-style'"},
         // Past the command line, a window needs a display: a message, not an abort.
         {{"folder"}, 1, "", "no display"},

@@ -34,16 +34,20 @@ using V = std::vector<std::u16string>;
 
 class Sheets : public ScratchTest {
 protected:
-    // Fills a template whose string element holds `existing` and returns the serialised sheet.
-    std::string sheetFor(const NINote& note, const std::optional<std::string>& picture = std::nullopt,
-                         std::string_view existing = "", std::size_t* leftOut = nullptr) {
+    // A template whose string element holds `existing`.
+    SheetTemplate templateWith(std::string_view existing) {
         writeFile(root() / "T.inkvale" / "Content.xml",
                   "<?xml version=\"1.0\"?><sheet a=\"1\"><string>"s + std::string(existing) +
                       "</string><extra/></sheet>");
         SheetTemplate sheetTemplate;
         Error error;
         EXPECT_TRUE(loadTemplateContent(root() / "T.inkvale", sheetTemplate, &error)) << error.message();
-        return sheetContent(sheetTemplate, note, picture, leftOut);
+        return sheetTemplate;
+    }
+    // The serialised sheet for note in such a template.
+    std::string sheetFor(const NINote& note, const std::optional<std::string>& picture = std::nullopt,
+                         std::string_view existing = "", std::size_t* leftOut = nullptr) {
+        return sheetContent(templateWith(existing), note, picture, leftOut);
     }
     // The sheet package for a note file holding bytes.
     std::unique_ptr<FileWrapper> build(const std::string& name, std::string_view bytes) {
@@ -165,10 +169,8 @@ TEST(DateFromString, MediumDateShortTimeInTheUsersLocaleAndTimeZone) {
         {"en_US.UTF-8", "UTC", u"Jan 5, 2024, 3:04\u202FPM", kJan5th2024At1504UTC},
         {"en_US.UTF-8", "UTC", u"Jan 5, 2024, 3:04\u00A0PM", kJan5th2024At1504UTC},
         {"C", "UTC", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC},
-        {"de_DE.UTF-8", "UTC", u"05.01.2024, 15:04", kJan5th2024At1504UTC},
         {"fr_FR.UTF-8", "UTC", u"5 janv. 2024, 15:04", kJan5th2024At1504UTC},
         {"fr_FR.UTF-8", "UTC", u"5\u00A0janv. 2024, 15:04", kJan5th2024At1504UTC},
-        {"ja_JP.UTF-8", "UTC", u"2024/01/05 15:04", kJan5th2024At1504UTC},
         {"en_US.UTF-8", "America/New_York", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC + 5 * 3600},
         // Zones only the C library knows: POSIX rules (one hour east in winter, two in summer).
         {"en_US.UTF-8", "CET-1CEST,M3.5.0,M10.5.0/3", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC - 3600},
@@ -193,30 +195,16 @@ TEST(DateFromString, MediumDateShortTimeInTheUsersLocaleAndTimeZone) {
 }
 
 TEST_F(Sheets, ParagraphsAttachmentsAndExistingChildren) {
-    const struct {
-        std::u16string title, body;
-        std::optional<std::vector<std::u16string>> tags;
-        std::optional<std::string> picture;
-        std::string existing, expected;
-    } cases[] = {
-        {u"Groceries", u"Milk\nEggs", std::vector<std::u16string>{u"home", u"errands"}, {}, "",
-         "<?xml version=\"1.0\"?><sheet a=\"1\"><string>\n"
-         "<p><tags><tag kind=\"heading1\"># </tag></tags>Groceries</p>\n"
-         "<p>Milk</p>\n<p>Eggs</p>\n</string><extra/>"
-         "<attachment type=\"keywords\">home,errands</attachment>\n</sheet>"},
-        {u"", u"", {}, {}, "", "<string>\n</string><extra/></sheet>"},
-        // Every separator kind; a final one adds nothing.
-        {u"", u"\nA\r\nB\rC\u2029D\n", std::vector<std::u16string>{u""}, std::string(32, 'a'), "<p>kept</p>",
-         "<string><p>kept</p>\n<p></p>\n<p>A</p>\n<p>B</p>\n<p>C</p>\n<p>D</p>\n</string><extra/>"
-         "<attachment type=\"keywords\"></attachment>\n<attachment type=\"file\">" +
-             std::string(32, 'a') + "</attachment>\n</sheet>"},
-    };
-    for (const auto& c : cases) {
-        NINote note;
-        note.title = c.title, note.body = c.body, note.tagNames = c.tags;
-        const std::string sheet = sheetFor(note, c.picture, c.existing);
-        EXPECT_TRUE(has(sheet, c.expected)) << sheet;
-    }
+    // Every separator kind, CR LF as one; a final one adds nothing.
+    NINote note;
+    note.title = u"Groceries", note.body = u"\nMilk\r\nEggs\rC\u2029D\n", note.tagNames = V{u"home", u"errands"};
+    EXPECT_TRUE(has(sheetFor(note, std::string(32, 'a'), "<p>kept</p>"),
+                    "<?xml version=\"1.0\"?><sheet a=\"1\"><string><p>kept</p>\n"
+                    "<p><tags><tag kind=\"heading1\"># </tag></tags>Groceries</p>\n<p></p>\n<p>Milk</p>\n"
+                    "<p>Eggs</p>\n<p>C</p>\n<p>D</p>\n</string><extra/><attachment type=\"keywords\">home,errands"
+                    "</attachment>\n<attachment type=\"file\">" +
+                        std::string(32, 'a') + "</attachment>\n</sheet>"));
+    EXPECT_TRUE(has(sheetFor(NINote{}), "<string>\n</string><extra/></sheet>"));
 }
 
 TEST_F(Sheets, TextIsEscapedAndSurvivesAParser) {
@@ -232,12 +220,6 @@ TEST_F(Sheets, TextIsEscapedAndSurvivesAParser) {
     EXPECT_STREQ(paragraph.last_child().value(), "a < b & \"c\"\rd");  // the CR comes back as a CR
     EXPECT_STREQ(paragraph.next_sibling("p").text().get(), "nul bell tab\t ok  lone");
 
-    // Long text is escaped in slices; a surrogate pair across a slice's end stays whole.
-    note = {};
-    note.body = std::u16string(4095, u'x') + u"\U0001F600&" + std::u16string(5000, u'<');
-    ASSERT_TRUE(reparsed.load_string(sheetFor(note).c_str()));
-    EXPECT_EQ(reparsed.child("sheet").child("string").child("p").text().get(),
-              std::string(4095, 'x') + "\xF0\x9F\x98\x80&" + std::string(5000, '<'));
 }
 
 TEST_F(Sheets, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
@@ -334,15 +316,11 @@ void unifySpaces(icu::UnicodeString& text) {
         .findAndReplace(icu::UnicodeString(u"\u00A0"), icu::UnicodeString(u" "));
 }
 
-class TextScanning : public ScratchTest {};
-
 // One character of every kind, at every place around the eight-unit steps and
 // the 1,024-unit slices: the sheet's paragraphs, what is left out and the
 // plain text come out as one character at a time would make them.
-TEST_F(TextScanning, OneCharacterAnywhereIsSplitEscapedOrLeftOutAsItIs) {
-    writeFile(root() / "T.inkvale" / "Content.xml", "<sheet><string></string></sheet>");
-    SheetTemplate sheetTemplate;
-    ASSERT_TRUE(loadTemplateContent(root() / "T.inkvale", sheetTemplate, nullptr));
+TEST_F(Sheets, OneCharacterAnywhereIsSplitEscapedOrLeftOutAsItIs) {
+    const SheetTemplate sheetTemplate = templateWith("");
     // Each character with its markup in a paragraph: nothing for a character
     // XML can't hold, no markup for one that ends the paragraph.
     const std::pair<std::u16string, std::optional<std::string>> kinds[] = {
@@ -425,11 +403,9 @@ TEST(DateReading, EveryLocaleReadsItsOwnDatesAsICUWould) {
     }
 }
 
-class KeptNotes : public ScratchTest {};
-
 // The notes' bytes that fit the budget are kept from the scan to the writing;
 // past it, a note is read and checked again when its sheet is written.
-TEST_F(KeptNotes, PastTheBudgetANoteIsReadAndCheckedAgainWhenWritten) {
+TEST_F(Sheets, PastTheBudgetANoteIsReadAndCheckedAgainWhenWritten) {
     const fs::path notes = root() / "Notes";
     for (const std::size_t budget : {kKeptNoteBytes, std::size_t{0}}) {
         writeFile(notes / "A.txt", "A\nfirst");

@@ -21,8 +21,6 @@ TEST(Error, MessagesNameTheFileAndTheCause) {
               "The file “/x/a.txt” couldn’t be read: Permission denied.");
     EXPECT_EQ(Error(ErrorKind::NotRegularFile, "pipe.txt").message(),
               "The file “pipe.txt” couldn’t be read because it isn’t a regular file.");
-    EXPECT_EQ(Error(ErrorKind::TemplateMissing, "Sheet Template.inkvale", 0, "“/a”, “/b”").message(),
-              "The sheet template “Sheet Template.inkvale” couldn’t be found (looked in “/a”, “/b”).");
     // Every kind has its own sentence naming the path.
     for (int kind = static_cast<int>(ErrorKind::FileNotFound);
          kind <= static_cast<int>(ErrorKind::RemoveFailed); ++kind) {
