@@ -31,6 +31,15 @@ namespace {
 
 constexpr const char* kProgram = "notara2inkvale-cli";
 
+// Why the first flush of standard output failed: errno is long overwritten by
+// the time standard output is closed and the failure reported.
+int standardOutputErrno = 0;
+
+void flushStandardOutput() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && standardOutputErrno == 0) standardOutputErrno = errno;
+}
+
 enum ExitStatus { kConverted = 0, kFailed = 1, kUsage = 2, kNothingToConvert = 3, kStrictNotices = 4 };
 
 void printUsage(std::ostream& out) {
@@ -82,7 +91,9 @@ public:
     }
     void revealInFileViewer(const fs::path& url) override {
         movedTo_ = url;
-        if (printsMovedPath_) std::cout << url.native() << "\n" << std::flush;
+        if (!printsMovedPath_) return;
+        std::cout << url.native() << "\n";
+        flushStandardOutput();
     }
     void conversionProgress(ni::ConversionPhase phase, std::size_t done, std::size_t total) override {
         if (!showProgress_) return;
@@ -143,7 +154,8 @@ struct ReportRequest {
         if (!file) return true;
         const std::string text = ni::conversionReport(summary, destination, dryRun);
         if (*file == "-") {
-            std::cout << text << std::flush;
+            std::cout << text;
+            flushStandardOutput();
             return true;
         }
         ni::Error error;
@@ -192,6 +204,7 @@ int dryRun(const fs::path& folder, CommandLineInterface& ui, const ReportRequest
             for (const ni::PlannedSheet* sheet : byFolder[g + 1]) printSheet(*scan, *sheet, "        ");
         }
         for (const ni::PlannedSheet* sheet : byFolder[0]) printSheet(*scan, *sheet, "    ");
+        flushStandardOutput();
     }
     printNotices(scan->summary.notices);
     if (!ui.quiet()) printSummary(scan->summary, "", true);
@@ -204,7 +217,7 @@ int dryRun(const fs::path& folder, CommandLineInterface& ui, const ReportRequest
 int closeStandardOutput(int status) {
     errno = 0;
     bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
-    int reason = errno;
+    int reason = standardOutputErrno != 0 ? standardOutputErrno : errno;
     if (std::fclose(stdout) != 0 && !failed) {
         failed = true;
         reason = errno;
