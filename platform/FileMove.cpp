@@ -50,7 +50,8 @@ int renameNoReplace(const fs::path& from, const fs::path& to) {
         return renameError;
     }
     // link(2) never replaces (and doesn't follow a link); then drop the old name.
-    if (::link(from.c_str(), to.c_str()) == 0) {
+    const int injectedLinkError = sys::injectedFault(sys::Operation::Link);
+    if (injectedLinkError == 0 && ::link(from.c_str(), to.c_str()) == 0) {
         int unlinkError = sys::injectedFault(sys::Operation::Unlink);
         if (unlinkError == 0 && ::unlink(from.c_str()) != 0) unlinkError = errno;
         if (unlinkError == 0) return 0;
@@ -58,7 +59,7 @@ int renameNoReplace(const fs::path& from, const fs::path& to) {
         ::unlink(to.c_str());
         return unlinkError;
     }
-    const int linkError = errno;
+    const int linkError = injectedLinkError != 0 ? injectedLinkError : errno;
     if (linkError == EEXIST || linkError == EXDEV || linkError == ENOENT) return linkError;
     // No hard links here: the check and the rename are as close as this file system allows.
     if (itemExists(to)) return EEXIST;

@@ -12,8 +12,8 @@ struct Fault {
     std::atomic<int> remainingSuccesses{0};
 };
 
-std::array<Fault, 9>& faults() {
-    static std::array<Fault, 9> table;
+std::array<Fault, 10>& faults() {
+    static std::array<Fault, 10> table;
     return table;
 }
 

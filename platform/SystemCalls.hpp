@@ -6,7 +6,8 @@ namespace ni::sys {
 // full disk, a size limit or a foreign file system would. Never armed in
 // normal runs.
 // Rename: the move's rename; RenameNoReplace: the no-replace flag (EINVAL:
-// a file system without it); Unlink: dropping the old name after link();
+// a file system without it); Link: link() in its place (EPERM: a file system
+// without hard links); Unlink: dropping the old name after link();
 // Stat: the fstat of a note just opened; Read: the reading of a note;
 // OpenBeneath: openat2 (ENOSYS: a kernel without it).
 enum class Operation {
@@ -18,7 +19,8 @@ enum class Operation {
     Unlink,
     Stat,
     Read,
-    OpenBeneath
+    OpenBeneath,
+    Link
 };
 
 // From now on, the call after `succeedFirst` successful calls of `operation`,

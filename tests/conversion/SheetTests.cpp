@@ -169,7 +169,6 @@ TEST(DateFromString, MediumDateShortTimeInTheUsersLocaleAndTimeZone) {
         {"en_US.UTF-8", "UTC", u"Jan 5, 2024, 3:04\u202FPM", kJan5th2024At1504UTC},
         {"en_US.UTF-8", "UTC", u"Jan 5, 2024, 3:04\u00A0PM", kJan5th2024At1504UTC},
         {"C", "UTC", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC},
-        {"fr_FR.UTF-8", "UTC", u"5 janv. 2024, 15:04", kJan5th2024At1504UTC},
         {"fr_FR.UTF-8", "UTC", u"5\u00A0janv. 2024, 15:04", kJan5th2024At1504UTC},
         {"en_US.UTF-8", "America/New_York", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC + 5 * 3600},
         // Zones only the C library knows: POSIX rules (one hour east in winter, two in summer).

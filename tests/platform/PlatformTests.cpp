@@ -30,10 +30,6 @@ TEST(Error, MessagesNameTheFileAndTheCause) {
     // Paths that aren't UTF-8 are shown with escaped bytes.
     EXPECT_EQ(displayPath("/a/caf\xE9/\xC3\xA9\xFF.txt"), "/a/caf\\xE9/é\\xFF.txt");
     EXPECT_EQ(displayPath("\xED\xA0\x80"), "\\xED\\xA0\\x80");  // an encoded surrogate isn't UTF-8
-    Error slot(ErrorKind::ReadFailed, "old");
-    EXPECT_FALSE(setError(nullptr, Error(ErrorKind::WriteFailed, "x")));
-    EXPECT_FALSE(setError(&slot, Error(ErrorKind::WriteFailed, "x")));
-    EXPECT_EQ(slot.kind(), ErrorKind::WriteFailed);
 }
 
 // Faults are cleared after each test.
@@ -151,6 +147,12 @@ TEST_F(FileMoveTest, FailuresNeverReplaceOrMergeNameTheDestinationAndUndoHalfMad
     sys::injectFault(sys::Operation::RenameNoReplace, EINVAL);
     ASSERT_TRUE(moveItemAtURL(source, chosen / "Moved", &error)) << error.message();
     EXPECT_EQ(fingerprint(chosen / "Moved"), before);
+    // Nor hard links: a file is renamed once nothing is found at its new name.
+    sys::injectFault(sys::Operation::Link, EPERM);
+    EXPECT_FALSE(moveItemAtURL(chosen / "Moved" / "a.txt", chosen / "File" / "Notara Export", &error));
+    EXPECT_EQ(error.kind(), ErrorKind::AlreadyExists);
+    ASSERT_TRUE(moveItemAtURL(chosen / "Moved" / "a.txt", chosen / "a.txt", &error)) << error.message();
+    EXPECT_EQ(readFile(chosen / "a.txt"), "alpha");
 }
 
 TEST_F(FileMoveTest, RemovalEmptiesReadOnlyFoldersOfOursWithoutRoot) {

@@ -67,11 +67,7 @@ TEST(StringPathFilename, ChoosesAFreeDecomposedNameNumberedInTheStem) {
         EXPECT_EQ(filenameForPrefererredName(preferred, current, &taken), expected);
         EXPECT_EQ(filenameForPrefererredName(preferred, current, &takenSet), expected);
     }
-    // No collection of taken names at all.
-    EXPECT_EQ(
-        filenameForPrefererredName(u"a", nullopt, static_cast<const std::vector<std::u16string>*>(nullptr)),
-        u"a");
-    EXPECT_EQ(filenameForPrefererredName(u"a", nullopt), u"a");
+    EXPECT_EQ(filenameForPrefererredName(u"a", nullopt), u"a");  // no collection of taken names at all
 }
 
 TEST(StringPathSanitizing, GivesAUsableFileName) {
@@ -90,7 +86,6 @@ TEST(StringPathSanitizing, GivesAUsableFileName) {
         {u"a .", u"a"},
         {u"Version 2.?", u"Version 2."},
         {u"\U0001F600.x", u"_x"},
-        {u"\U0001F600..?", u"_."},
         // Tab and LF are blanks; CR and other controls are kept inside, only the end's blanks go.
         {u"one\ttwo \t \n  three", u"one two three"},
         {u"a\rb\u0001c\r?", u"a\rb\u0001c\r"},
@@ -108,7 +103,6 @@ TEST(StringPathSanitizing, GivesAUsableFileName) {
         {std::u16string(u"a") + char16_t(0xDC00), std::u16string(u"a") + char16_t(0xDC00)},
         // Long text is cut to 100 units at a word start, or inside a pair where there is none.
         {words, words.substr(0, 95)},
-        {a99 + u"?", a99},
         {std::u16string(101, u'?'), u"-"},
         {a99 + u"\U0001D400\U0001D400", a99 + char16_t(0xD835)},
     };
@@ -120,14 +114,12 @@ TEST(StringPathVirtualPaths, StandardizingResolvesDotComponentsWithinTheStart) {
     const std::pair<std::u16string, std::optional<std::u16string>> cases[] = {
         {u"a/./b/../c", u"a/c"},
         {u"a/..", u""},
-        {u"", u""},
         {u"a/.../.x/..y", u"a/.../.x/..y"},
         {u"e\u0301/../\U0001F600", u"\U0001F600"},
         {u"../a", nullopt},
         {u"a/../..", nullopt},
         // One leading "/" for an absolute path, none at the end; the root can't be climbed out of.
         {u"/a/./b", u"/a/b"},
-        {u"a/b/", u"a/b"},
         {u"///a//b//", u"/a/b"},
         {u"/a/..", u"/"},
         {u"/..", nullopt},
@@ -147,12 +139,10 @@ TEST(StringPathVirtualPaths, RelativePathNeedsTheWholeBaseAsLeadingComponents) {
         {u"a//b/", u"a", u"b"},
         {u"/Users/user", u"/Users/user/Notes", nullopt},
         {u"docs/a", nullopt, nullopt},
-        {u"docs/a", u"", nullopt},
         // A base that only partly matches, or matches as text but not by component, is not a prefix.
         {u"/Users/user/Music/x", u"/Users/user/Notes", nullopt},
         {u"/Users/user/x", u"/users/user", nullopt},
         {u"ab/c", u"a", nullopt},
-        {u"/a/b", u"a", nullopt},
         {u"a/b", u"/a", nullopt},
         {u"Cafe\u0301/x", u"Caf\u00e9", nullopt},
     };
@@ -180,7 +170,6 @@ std::u16string repeated(std::u16string_view piece, int times) {
 }
 
 TEST(CreationConvenience, TextIsTrimmedAndCutAtTheLastWordStartInTheRange) {
-    EXPECT_EQ(attachmentCharacter(), u"\uFFFC");
     const std::u16string exact = repeated(u"ab ", 33) + u"c";       // 100 units, a word at its very end
     const std::u16string words = repeated(u"word ", 26);            // words start every 5 units
     const std::u16string head = repeated(u"a", 90) + u" bcdefgh ";  // 99 units
@@ -192,7 +181,6 @@ TEST(CreationConvenience, TextIsTrimmedAndCutAtTheLastWordStartInTheRange) {
         Range range;
         std::u16string expected;
     } cases[] = {
-        {u"", {0, 100}, u""},
         {exact, {0, 100}, exact},
         // Z separators, tab to CR and NEL go; other controls and format characters stay.
         {u"\t\r\n\u0085\u00a0\u2028a b\u2029\u3000\v\f", {0, 100}, u"a b"},
@@ -209,7 +197,6 @@ TEST(CreationConvenience, TextIsTrimmedAndCutAtTheLastWordStartInTheRange) {
         {repeated(u"a", 99) + repeated(u"\U0001D400", 5), {0, 100}, repeated(u"a", 99) + char16_t(0xD835)},
         // Other ranges cut within their own bounds.
         {text, {0, 10}, u"one two"},
-        {text, {0, 8}, u"one"},
         {text, {4, 10}, u"two"},
         {text, {9, 3}, u"hre"},  // inside a word, with no later word start: a hard cut
         {text, {4, 0}, u""},
@@ -274,7 +261,6 @@ TEST_F(URLPathUtilities, ValuesDescribeTheItemItselfNeverALinksTarget) {
         for (std::size_t i = 0; i < flags.size(); ++i) expected[keys[i]] = flags[i];
         EXPECT_EQ(uncachedResourceValuesForKeys(root() / name, keys, nullptr), expected) << name;
     }
-    EXPECT_EQ(uncachedResourceValueForKey(root() / "Sheet.inkvale", kURLIsPackageKey, nullptr), true);
     EXPECT_EQ(uncachedResourceValueForKey(root() / "Sheet.inkvale", "Unknown", nullptr), std::nullopt);
     // Missing items report through the error slot; a later success clears it.
     Error error;
@@ -300,7 +286,6 @@ TEST_F(TemporaryFiles, UniqueFoldersArePrivateSideBySideAndNeverInAHijackedConta
     const std::string id = newUniqueIdentifier();
     EXPECT_TRUE(id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos) << id;
     EXPECT_NE(id, newUniqueIdentifier());
-    EXPECT_EQ(temporaryContainerURLForContext(std::nullopt), container());
     EXPECT_EQ(temporaryContainerURLForContext("ctx"), container() / "ctx");
     EXPECT_FALSE(fs::exists(container()));  // asking creates nothing
 
