@@ -59,17 +59,6 @@ inline Names entriesOf(const fs::path& folder) {
     return names;
 }
 
-// Removes a scratch tree, also where a test left folders without permissions behind.
-inline void removeTree(const fs::path& root) {
-    std::error_code ec;
-    ::chmod(root.c_str(), 0755);
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
-    }
-    fs::remove_all(root, ec);
-}
-
 // Sets environment variables for one scope and puts the old values back.
 class ScopedEnvironment {
 public:
@@ -166,7 +155,8 @@ protected:
     }
     void TearDown() override {
         environment_.reset();
-        removeTree(root_);
+        run({"chmod", "-R", "u+rwx", root_.native()});  // folders a test left without permissions
+        fs::remove_all(root_);
     }
 
     const fs::path& root() const { return root_; }
