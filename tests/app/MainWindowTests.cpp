@@ -290,10 +290,8 @@ TEST(FileViewerTest, SelectsTheItemInTheFileManagerOrElseOpensItsFolder) {
 // The window's command line is read before any window exists: none of these
 // may need a display, so the program runs with none at all.
 TEST(WindowCommandLine, AnswersWithoutADisplay) {
-    const std::string version = std::string("notara2inkvale ") + config::kVersion + "\n";
     // Arguments, exit code, and what standard output and standard error hold.
     const std::tuple<QStringList, int, const char*, const char*> cases[] = {
-        {{"--version"}, 0, version.c_str(), ""},
         {{"one", "two"}, 2, "", "2 folders given"},
         {{"--frobnicate"}, 2, "", "Unknown option 'frobnicate'"},
         {{"-style"}, 2, "", "Missing value after '-style'"},

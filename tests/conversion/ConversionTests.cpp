@@ -25,6 +25,8 @@ public:
     std::vector<bool> pendingChanges;
     // What the next folder panel answers; nothing means cancel.
     std::optional<fs::path> panelAnswer;
+    // Runs once, just before the first package is written.
+    std::function<void()> beforeWriting;
 
     bool hasWindow() const override { return true; }
     void setStatusText(const std::string& text) override { statusTexts.push_back(text); }
@@ -37,6 +39,10 @@ public:
     }
     void revealInFileViewer(const fs::path& url) override { revealed.push_back(url); }
     void pendingExportChanged(bool pending) override { pendingChanges.push_back(pending); }
+    void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t) override {
+        if (phase == ConversionPhase::WritingPackages && done == 0 && beforeWriting)
+            std::exchange(beforeWriting, {})();
+    }
 };
 
 class Conversion : public ExportTest {
@@ -221,14 +227,8 @@ TEST_F(ControllerFaults, PictureVanishingOrSwappedForALinkBeforeItIsCopiedFailsT
          {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
         SCOPED_TRACE(std::string(swap ? "swapped" : "removed") + (withoutOpenat2 ? " without openat2" : ""));
         if (withoutOpenat2) sys::injectFault(sys::Operation::OpenBeneath, ENOSYS);
-        struct : RecordingUserInterface {
-            void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t) override {
-                if (phase == ConversionPhase::WritingPackages && done == 0 && change)
-                    std::exchange(change, {})();
-            }
-            std::function<void()> change;
-        } ui;
-        ui.change = [&, swap] {
+        RecordingUserInterface ui;
+        ui.beforeWriting = [&, swap] {
             if (!swap) return void(fs::remove(pictures / "photo.png"));
             fs::rename(pictures, real);
             fs::create_directory_symlink("../Outside", pictures);
