@@ -14,6 +14,7 @@
 #include <QDragLeaveEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -165,6 +166,8 @@ TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePen
     ASSERT_TRUE(dialog);
     auto* table = dialog->findChild<QTableWidget*>();
     ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Message"));
+    EXPECT_TRUE(table->verticalHeader()->isHidden());  // rows are notices, not numbers
     EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("a.txt"));
     EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("Renamed"));
     EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("Notes")) << "the export folder is named";
