@@ -68,6 +68,7 @@ TEST(NoteFromText, SplitsTitleBodyTagsAndDates) {
         {u"", u"", u"", {}},
         {u"Title\nBody\n\n\n", u"Title", u"Body\n", {}},  // only one final "\n\n" goes
         {u"just text", u"", u"just text", {}},
+        {u"\uFEFFTitle\nBody", u"Title", u"Body", {}},  // a byte order mark isn't title text
         {u"\nbody line", u"", u"body line", {}},
         {u"Title\n\nFirst", u"Title", u"\nFirst", {}},
         {u"T\n\nTags: ", u"", u"T", V{u""}},  // a lone line is body, not title
