@@ -22,6 +22,7 @@ import argparse
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -191,6 +192,26 @@ def run(command, timeout, log):
                 process.wait()
 
 
+def test_folders_now(build):
+    """What lies at the top of each folder the tests run in."""
+    folders = [build / "tests"] + [p for p in (build / "tests").glob("*") if p.is_dir()]
+    return {folder: set(os.listdir(folder)) for folder in folders if folder.is_dir()}
+
+
+def remove_leftovers(build, clean):
+    """Removes what a mutant's run left where the tests run (a command run
+    without an output folder writes into its working folder), so that it
+    can't fail the next mutant's tests."""
+    for folder, names in test_folders_now(build).items():
+        for name in names - clean.get(folder, set()):
+            path = folder / name
+            subprocess.run(["chmod", "-R", "u+rwx", str(path)], stderr=subprocess.DEVNULL)
+            if path.is_dir() and not path.is_symlink():
+                shutil.rmtree(path, ignore_errors=True)
+            else:
+                path.unlink(missing_ok=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--count", type=int, default=80)
@@ -236,6 +257,7 @@ def main():
         print(f"the unmutated program does not build or pass its tests; see {logs}", file=sys.stderr)
         return 1
 
+    clean = test_folders_now(build)
     built = killed = 0
     for index, m in enumerate(chosen, start=1):
         original = m.path.read_bytes()
@@ -250,6 +272,7 @@ def main():
                 killed += status != 0
         finally:
             m.path.write_bytes(original)
+            remove_leftovers(build, clean)
         print(f"{label(m)}  → {verdict}", flush=True)
 
     survived = built - killed

@@ -184,10 +184,17 @@ protected:
                }) == 0;
     }
 
-    // Runs argv with setUp (see spawn) and waits for it.
+    // Runs argv in root() with setUp (see spawn) and waits for it: what it
+    // writes into its working folder, as the converter does by default, goes
+    // with the scratch folder.
     Outcome run(const Names& argv, const std::function<void()>& setUp = {}) const {
         const std::string log = (root() / ("run" + std::to_string(++runs_))).native();
-        return finish(spawn(argv, log, setUp), log);
+        return finish(spawn(argv, log,
+                            [&] {
+                                if (::chdir(root_.c_str()) != 0) ::_exit(126);
+                                if (setUp) setUp();
+                            }),
+                      log);
     }
     Outcome cli(Names args, const std::function<void()>& setUp = {}) const {
         args.insert(args.begin(), kCli());
