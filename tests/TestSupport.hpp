@@ -105,7 +105,9 @@ inline int runUnprivileged(const std::function<int()>& probe) {
 
 // Starts argv (argv[0] looked up in PATH) with signals at their defaults, no
 // standard input, and standard output and error in the files log.out and
-// log.err; setUp runs in the child just before the program starts.
+// log.err; setUp runs in the child just before the program starts. The child
+// works in log's folder: what it writes into its working folder, as the
+// converter does by default, stays in the test's scratch folder.
 inline pid_t spawn(const Names& argv, const std::string& log, const std::function<void()>& setUp = {}) {
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -120,6 +122,7 @@ inline pid_t spawn(const Names& argv, const std::string& log, const std::functio
     ::dup2(::open("/dev/null", O_RDONLY), 0);
     ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    if (::chdir(fs::path(log).parent_path().c_str()) != 0) ::_exit(126);
     if (setUp) setUp();
     ::execvp(args[0], args.data());
     ::_exit(127);
@@ -184,17 +187,10 @@ protected:
                }) == 0;
     }
 
-    // Runs argv in root() with setUp (see spawn) and waits for it: what it
-    // writes into its working folder, as the converter does by default, goes
-    // with the scratch folder.
+    // Runs argv with setUp (see spawn) and waits for it.
     Outcome run(const Names& argv, const std::function<void()>& setUp = {}) const {
         const std::string log = (root() / ("run" + std::to_string(++runs_))).native();
-        return finish(spawn(argv, log,
-                            [&] {
-                                if (::chdir(root_.c_str()) != 0) ::_exit(126);
-                                if (setUp) setUp();
-                            }),
-                      log);
+        return finish(spawn(argv, log, setUp), log);
     }
     Outcome cli(Names args, const std::function<void()>& setUp = {}) const {
         args.insert(args.begin(), kCli());
