@@ -221,12 +221,13 @@ TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
     writeFile(notes() / "Text" / "Big.txt", big + "\nTags: big\n");
     writeFile(notes() / "Text" / "Bom.txt", "\xEF\xBB\xBFHi\nthere");  // a byte order mark
     // Names that aren't UTF-8: "x\xFE" and "x\xFF" both read as "x\uFFFD", the later one is numbered.
-    writeFile(notes() / "dir\xC3" / "in.txt", "inside");
     writeFile(notes() / "x\xFE.txt", "fe");
     writeFile(notes() / "x\xFF.txt", "ff");
-    // Folders whose names differ only in case or composition stay apart.
-    for (const std::string folder : {"Caf\xC3\xA9", "Cafe\xCC\x81", "Work", "work"})
-        writeFile(notes() / folder / "n.txt", folder);
+    // Folders whose names differ only in case or composition stay apart; one isn't UTF-8, one is
+    // named like a package: it keeps its name, and the note of that name is numbered.
+    const Names groups = {"Caf\xC3\xA9", "Cafe\xCC\x81", "Work", "work", "dir\xC3", "n.inkvale"};
+    for (std::size_t i = 0; i < 6; ++i) writeFile(notes() / groups[i] / "n.txt", std::to_string(i));
+    writeFile(notes() / "n.txt", "top");
     freezeNotes();
 
     auto result = cli({"-o", (root() / "out").native(), notes().native()});
@@ -242,11 +243,11 @@ TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
     EXPECT_TRUE(has(content("Text/Big.inkvale"), "<attachment type=\"keywords\">big</"));
     EXPECT_EQ(text("Text/Bom.inkvale"), "# Hi\nthere");
 
-    EXPECT_EQ(entriesOf(sheets), (Names{"Cafe\xCC\x81", "Caf\xC3\xA9", "Text", "Work", "dir\xC3", "work",
-                                        "x\xEF\xBF\xBD - 2.inkvale", "x\xFE.inkvale"}));
-    for (const std::string folder : {"Caf\xC3\xA9", "Cafe\xCC\x81", "Work", "work"})
-        EXPECT_EQ(text(folder + "/n.inkvale"), folder);
-    EXPECT_EQ(text("dir\xC3/in.inkvale"), "inside");
+    EXPECT_EQ(entriesOf(sheets),
+              (Names{"Cafe\xCC\x81", "Caf\xC3\xA9", "Text", "Work", "dir\xC3", "n - 2.inkvale", "n.inkvale",
+                     "work", "x\xEF\xBF\xBD - 2.inkvale", "x\xFE.inkvale"}));
+    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(text(groups[i] + "/n.inkvale"), std::to_string(i));
+    EXPECT_EQ(text("n - 2.inkvale"), "top");
     EXPECT_EQ(text("x\xEF\xBF\xBD - 2.inkvale"), "ff");
 
     // An error about a file with such a name names it with the bad bytes escaped.
@@ -261,7 +262,7 @@ TEST_F(HostileInput, OddNotesAndNamesConvertWholeToSheetsEveryParserAccepts) {
     Names lint = {"/usr/bin/xmllint", "--noout"};
     for (const auto& entry : fs::recursive_directory_iterator(sheets))
         if (entry.path().filename() == "Content.xml") lint.push_back(entry.path().native());
-    EXPECT_EQ(lint.size(), 2u + 11);
+    EXPECT_EQ(lint.size(), 2u + 13);
     const auto linted = run(lint);
     EXPECT_EQ(linted.status, 0) << linted.err;
 }
