@@ -44,11 +44,16 @@ void requestCancellationOnTerminationSignals(void (*extra)(int)) {
     sigemptyset(&action.sa_mask);
     // Restarted calls: the handler only records, and the loops look at the record between files.
     action.sa_flags = SA_RESTART;
+    // A launcher may have left them blocked: a stop asked for would then wait for the end of the run.
+    sigset_t handled;
+    sigemptyset(&handled);
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction previous {};
         if (::sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
         ::sigaction(signalNumber, &action, nullptr);
+        sigaddset(&handled, signalNumber);
     }
+    ::pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
 }
 
 void dieOfSignal(int signalNumber) {

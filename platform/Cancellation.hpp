@@ -17,7 +17,7 @@ void clearCancellation() noexcept;
 // Makes SIGINT, SIGTERM and SIGHUP request a cancellation (handler: see
 // above), each also calling extra (async-signal-safe, may be null) with the
 // signal. A signal ignored when the program started stays ignored, as under
-// nohup or in a background job.
+// nohup or in a background job; one left blocked is unblocked in the calling thread.
 void requestCancellationOnTerminationSignals(void (*extra)(int signalNumber) = nullptr);
 
 // Ends the process the way signalNumber would have ended it, after the

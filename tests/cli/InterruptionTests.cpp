@@ -43,7 +43,12 @@ protected:
     pid_t start(const Names& args, const fs::path& tmpdir) const {
         Names argv{kCli()};
         argv.insert(argv.end(), args.begin(), args.end());
-        return spawn(argv, log(), [&] { ::setenv("TMPDIR", tmpdir.c_str(), 1); });
+        // Every signal blocked, as some launchers leave them: the converter unblocks those it stops on.
+        return spawn(argv, log(), [&] {
+            ::setenv("TMPDIR", tmpdir.c_str(), 1);
+            sigset_t all;
+            ::sigprocmask(SIG_BLOCK, (sigfillset(&all), &all), nullptr);
+        });
     }
     std::string log() const { return (root() / "child").native(); }
     // Polls until ready() holds; false when the child ended first (it is left to finish()).
