@@ -218,7 +218,6 @@ TEST(TypeIdentifiers, NotesAreToldApartByExtensionInAnyCaseAlongTheHierarchy) {
         typeIdentifierConformsToType(*preferredTypeIdentifierForPathExtension("inkvale"), kUTTypePackage));
     // Preferred tags and identifiers.
     EXPECT_EQ(preferredPathExtensionForTypeIdentifier("public.jpeg"), "jpg");
-    EXPECT_EQ(preferredPathExtensionForTypeIdentifier("public.folder"), std::nullopt);
     EXPECT_EQ(preferredTypeIdentifierForMIMEType("TEXT/PLAIN"), "public.plain-text");
     EXPECT_EQ(preferredMIMETypeForPathExtension("JPEG"), "image/jpeg");
     // Only the last component's extension counts, not a dot in a folder name.
