@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "conversion/DateReading.hpp"
 #include "platform/FileWrapper.hpp"
 
 namespace ni {
@@ -45,22 +46,6 @@ std::optional<NINote> readNoteAtURL(const std::filesystem::path& url, Error* err
 std::optional<std::string> readNoteBytes(const std::filesystem::path& url, Error* error);
 std::optional<NINote> noteFromBytes(std::string_view bytes, const std::filesystem::path& url, Error* error,
                                     NoteParts parts = NoteParts::All);
-
-// The date a note's Created or Modified value denotes (the date locale,
-// medium date and short time, in the user's time zone); nothing when it doesn't parse.
-std::optional<Date> dateFromString(std::u16string_view string);
-// The same in the ICU locale named localeName.
-std::optional<Date> dateFromString(std::u16string_view string, const std::string& localeName);
-
-// The ICU locale dates are read in: the override when one is set, else LC_ALL,
-// else LC_TIME, else LANG ("de_DE" of "de_DE.UTF-8"); C and POSIX read as en_US_POSIX.
-std::string dateLocaleName();
-// Makes dates read in localeName (for all threads) until reset with nothing.
-// Set it before a run starts, not during one.
-void setDateLocaleOverride(std::optional<std::string> localeName);
-// A locale name as the environment writes it ("en_US.UTF-8") as ICU knows it
-// ("en_US"); nothing when ICU has no date formats for it.
-std::optional<std::string> knownDateLocale(const std::string& name);
 
 // Splits a note's text into its parts; url is where the note lives (for its
 // picture). Never fails.
