@@ -1,6 +1,5 @@
 #include "conversion/FolderConversion.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +21,7 @@
 #include "platform/Error.hpp"
 #include "platform/FileDescriptor.hpp"
 #include "platform/FileManager.hpp"
+#include "platform/FolderListing.hpp"
 #include "platform/Resources.hpp"
 #include "platform/UTF8.hpp"
 #include "utilities/StringPathUtilities.hpp"
@@ -36,46 +36,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class EntryKind { Directory, SymbolicLink, Other };
+using EntryKind = FolderEntry::Kind;
 
-struct Entry {
-    std::string name;
-    EntryKind kind;
-};
-
-// The visible entries of a folder in byte order of their names, so that two
-// runs over one export agree. A folder that can't be listed is an error:
-// treating it as empty would report success with notes missing.
-std::optional<std::vector<Entry>> listFolder(const fs::path& url, Error* error) {
-    DIR* dir = ::opendir(url.c_str());
-    if (dir == nullptr) {
-        setError(error,
-                 Error(errno == ENOTDIR ? ErrorKind::NotDirectory : ErrorKind::ListFailed, url, errno));
-        return std::nullopt;
-    }
-    std::vector<Entry> entries;
-    // readdir reports its errors only through errno; the fstatat below may set it too.
-    errno = 0;
-    for (const dirent* item = ::readdir(dir); item != nullptr; errno = 0, item = ::readdir(dir)) {
-        if (item->d_name[0] == '.') continue;  // hidden, "." and ".."
-        EntryKind kind = EntryKind::Other;
-        unsigned char type = item->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st {};
-            if (::fstatat(::dirfd(dir), item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
-        }
-        if (type == DT_DIR) kind = EntryKind::Directory;
-        if (type == DT_LNK) kind = EntryKind::SymbolicLink;
-        entries.push_back({item->d_name, kind});
-    }
-    const int readError = errno;
-    ::closedir(dir);
-    if (readError != 0) {
-        setError(error, Error(ErrorKind::ListFailed, url, readError));
-        return std::nullopt;
-    }
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+// The visible entries of a folder: hidden ones are no notes and no groups.
+std::optional<std::vector<FolderEntry>> listFolder(const fs::path& url, Error* error) {
+    auto entries = listFolderAtURL(url, error);
+    if (entries)
+        std::erase_if(*entries, [](const FolderEntry& entry) { return entry.name.starts_with('.'); });
     return entries;
 }
 
@@ -190,7 +157,7 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     std::vector<std::string> groupsWithoutNotes;
 
     // The walk: entries in name order, a sub-folder's notes where the sub-folder comes.
-    for (const Entry& entry : *entries) {
+    for (const FolderEntry& entry : *entries) {
         if (entry.kind == EntryKind::SymbolicLink) {
             ++scan.summary.skippedLinks;  // never followed out of the export
             ++skippedAtTop.links;
@@ -203,7 +170,7 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
             const std::size_t notesBefore = scan.sheets.size();
             SkippedEntries skipped;
             std::vector<Notice> notices;
-            for (const Entry& child : *children) {
+            for (const FolderEntry& child : *children) {
                 if (child.kind == EntryKind::SymbolicLink) {
                     ++scan.summary.skippedLinks;
                     ++skipped.links;
@@ -276,6 +243,7 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
             }
             facts.pictureProblem = note->pictureProblem;
             facts.pictureValue = utf8FromUTF16(note->pictureValue);
+            facts.pictureCandidates = note->pictureCandidates;
             if (note->unreadCreated) facts.unreadCreated = utf8FromUTF16(*note->unreadCreated);
             if (note->unreadModified) facts.unreadModified = utf8FromUTF16(*note->unreadModified);
             facts.charactersLeftOut = charactersXMLCantHold(*note);

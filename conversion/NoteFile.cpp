@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
 #include <unistd.h>
 
 #include <array>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "platform/Error.hpp"
+#include "platform/FolderListing.hpp"
 #include "platform/SystemCalls.hpp"
 #include "platform/UTF8.hpp"
 
@@ -26,14 +29,35 @@ bool isParagraphSeparator(char16_t c) {
     return c <= kCR ? c == kLF || c == kCR : c == kParagraphSeparator;  // one comparison for most
 }
 
-// The metadata keys, and where each last begins a line.
+// The metadata keys, and where each last begins a line of the metadata block.
 struct KeyPositions {
     std::optional<std::size_t> picture, tags, created, modified;
 };
 
-// One backward pass over the line starts finds the last occurrence of each key
-// that begins a line. A key inside a sentence is text: cutting there would
-// drop the lines after it and invent a value.
+// Where the line that ends at end begins: just after the line end before it.
+std::size_t lineStart(std::u16string_view text, std::size_t end) {
+    std::size_t start = end;
+    while (start > 0 && !isParagraphSeparator(text[start - 1])) {
+        // Back eight units at a time where none of them ends a line.
+        while (start >= 8) {
+            const Units8 units = loadUnits(text.data() + start - 8);
+            if (anyLane((units <= unit(kCR)) | (units == unit(kParagraphSeparator)))) break;
+            start -= 8;
+        }
+        if (start > 0 && !isParagraphSeparator(text[start - 1])) --start;
+    }
+    return start;
+}
+
+bool isBlankLine(std::u16string_view line) {
+    return line.find_first_not_of(u" \t") == std::u16string_view::npos;
+}
+
+// Keys count only in the metadata block: the run of lines at the end of the
+// note each of which is blank or begins with a key. A key line with body text
+// after it is text, so "Tags: how I sort my notes" followed by more lines
+// neither cuts the note nor makes up a tag. One backward pass over the block
+// finds the last occurrence of each key.
 KeyPositions lastKeyPositions(std::u16string_view text) {
     KeyPositions found;
     struct Key {
@@ -45,21 +69,21 @@ KeyPositions lastKeyPositions(std::u16string_view text) {
                         {u"Created: ", &found.created},
                         {u"Modified: ", &found.modified}};
     std::size_t missing = std::size(keys);
-    for (std::size_t start = text.size() + 1; start-- > 0 && missing > 0;) {
-        // Back eight units at a time where none of them ends a line.
-        while (start >= 8) {
-            const Units8 units = loadUnits(text.data() + start - 8);
-            if (anyLane((units <= unit(kCR)) | (units == unit(kParagraphSeparator)))) break;
-            start -= 8;
-        }
-        if (start > 0 && !isParagraphSeparator(text[start - 1])) continue;
-        const std::u16string_view line = text.substr(start);
+    for (std::size_t end = text.size(); missing > 0;) {
+        const std::size_t start = lineStart(text, end);
+        const std::u16string_view line = text.substr(start, end - start);
+        bool isKeyLine = false;
         for (const Key& key : keys) {
-            if (!*key.slot && line.starts_with(key.name)) {
+            if (!line.starts_with(key.name)) continue;
+            isKeyLine = true;
+            if (!*key.slot) {
                 *key.slot = start;
                 --missing;
             }
         }
+        if ((!isKeyLine && !isBlankLine(line)) || start == 0) break;
+        end = start - 1;  // the line end before this line; CR LF is one
+        if (text[end] == kLF && end > 0 && text[end - 1] == kCR) --end;
     }
     return found;
 }
@@ -93,8 +117,63 @@ std::vector<std::u16string> splitTags(std::u16string_view value) {
 // regular file reached through real folders. An absolute value, a ".."
 // component or a symbolic link on the way gives no picture: a crafted export
 // must not pull files from elsewhere into a sheet. problem says why there is none.
+std::u16string_view withoutTrailingBlanks(std::u16string_view value) {
+    const std::size_t end = value.find_last_not_of(u" \t");
+    return value.substr(0, end == std::u16string_view::npos ? 0 : end + 1);
+}
+
+// The one entry of folder that a person would take name to mean when no entry
+// has it exactly. An export written on a Mac stores names decomposed, and the
+// Mac's file system finds "photo.JPG" for "photo.jpg"; trailing blanks are
+// invisible in a note. Each step compares more loosely: the names in Unicode
+// NFC, then without the value's trailing blanks, then case-folded as well. The
+// first step that finds exactly one entry wins; one that finds several gives
+// none, and their names go to ambiguous.
+std::optional<std::string> looseMatch(const fs::path& folder, std::u16string_view name,
+                                      std::vector<std::string>& ambiguous) {
+    const auto entries = listFolderAtURL(folder, nullptr);
+    if (!entries) return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status)) return std::nullopt;
+    const auto composed = [nfc](std::u16string_view text) {
+        UErrorCode normalized = U_ZERO_ERROR;
+        icu::UnicodeString result =
+            nfc->normalize(icu::UnicodeString(text.data(), static_cast<int32_t>(text.size())), normalized);
+        return U_SUCCESS(normalized) ? result : icu::UnicodeString();
+    };
+    struct Candidate {
+        const std::string* name;
+        icu::UnicodeString composed, folded;
+    };
+    std::vector<Candidate> candidates;
+    for (const FolderEntry& entry : *entries) {
+        const auto text = utf16FromUTF8(entry.name);
+        if (!text) continue;  // a name that isn't text can't be what a note names
+        Candidate& candidate = candidates.emplace_back(Candidate{&entry.name, composed(*text), {}});
+        candidate.folded = icu::UnicodeString(candidate.composed).foldCase();
+    }
+    const icu::UnicodeString whole = composed(name), trimmed = composed(withoutTrailingBlanks(name));
+    const icu::UnicodeString folded = icu::UnicodeString(trimmed).foldCase();
+    const std::pair<const icu::UnicodeString*, icu::UnicodeString Candidate::*> steps[] = {
+        {&whole, &Candidate::composed}, {&trimmed, &Candidate::composed}, {&folded, &Candidate::folded}};
+    for (const auto& [wanted, field] : steps) {
+        if (wanted->isEmpty()) continue;
+        std::vector<std::string> found;
+        for (const Candidate& candidate : candidates) {
+            if (candidate.*field == *wanted) found.push_back(*candidate.name);
+        }
+        if (found.size() == 1) return found.front();
+        if (found.size() > 1) {
+            ambiguous = std::move(found);
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_view value,
-                                        PictureProblem& problem) {
+                                        PictureProblem& problem, std::vector<std::string>& ambiguous) {
     const auto none = [&problem](PictureProblem why) {
         problem = why;
         return std::nullopt;
@@ -117,10 +196,16 @@ std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_
     for (std::size_t i = 0; i < components.size(); ++i) {
         const fs::path& component = components[i];
         if (component.empty() || component == ".") continue;
+        const bool last = i + 1 == components.size();
         location /= component;
+        if (::lstat(location.c_str(), &st) != 0 && last && errno == ENOENT) {
+            const auto entry = looseMatch(location.parent_path(),
+                                          utf16FromUTF8(component.native()).value_or(u""), ambiguous);
+            if (!ambiguous.empty()) return none(PictureProblem::Ambiguous);
+            if (entry) location.replace_filename(*entry);
+        }
         if (::lstat(location.c_str(), &st) != 0) return none(PictureProblem::Missing);
         if (S_ISLNK(st.st_mode)) return none(PictureProblem::SymbolicLink);
-        const bool last = i + 1 == components.size();
         if (last && !S_ISREG(st.st_mode)) return none(PictureProblem::NotRegularFile);
         if (!last && !S_ISDIR(st.st_mode)) return none(PictureProblem::Missing);
     }
@@ -162,13 +247,14 @@ NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts par
     if (parts == NoteParts::TextOnly) return note;
     if (picture) {
         const std::u16string_view value = valueAt(text, *picture, 9);
-        note.pictureURL = pictureLocation(url, value, note.pictureProblem);
+        note.pictureURL = pictureLocation(url, value, note.pictureProblem, note.pictureCandidates);
         if (!note.pictureURL) note.pictureValue = value;
     }
     // A value that isn't a date is kept for the run's notices: it is cut from the body either way.
     const auto readDate = [&text](std::size_t position, std::size_t keyLength, std::optional<Date>& date,
                                   std::optional<std::u16string>& unread) {
-        const std::u16string_view value = valueAt(text, position, keyLength);
+        // Trailing blanks are invisible in a note and no part of a date.
+        const std::u16string_view value = withoutTrailingBlanks(valueAt(text, position, keyLength));
         date = dateFromString(value);
         if (!date) unread = std::u16string(value);
     };

@@ -14,7 +14,7 @@ namespace ni {
 class Error;
 
 // Why a Picture value gave no picture.
-enum class PictureProblem { None, Empty, Missing, NotRegularFile, SymbolicLink, OutsidePictures };
+enum class PictureProblem { None, Empty, Missing, NotRegularFile, SymbolicLink, OutsidePictures, Ambiguous };
 
 // The parts of one note file.
 struct NINote {
@@ -28,6 +28,7 @@ struct NINote {
     // What the note asked for and didn't get, for the run's notices.
     PictureProblem pictureProblem = PictureProblem::None;  // set when a Picture value gave no picture
     std::u16string pictureValue;                           // that value
+    std::vector<std::string> pictureCandidates;            // Ambiguous: the entries it could mean
     std::optional<std::u16string> unreadCreated;           // a Created value that isn't a date
     std::optional<std::u16string> unreadModified;          // a Modified value that isn't a date
     std::size_t tagCount() const { return tagNames ? tagNames->size() : 0; }

@@ -52,6 +52,7 @@ struct SheetRecord {
 struct NoteFacts {
     PictureProblem pictureProblem = PictureProblem::None;
     std::string pictureValue;
+    std::vector<std::string> pictureCandidates;  // the entries an ambiguous value could mean
     std::optional<std::string> unreadCreated, unreadModified;
     std::size_t charactersLeftOut = 0;
     std::string mediaNameWanted, mediaName;  // set when the picture's name was shortened

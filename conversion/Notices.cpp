@@ -204,6 +204,12 @@ void appendNoteNotices(const std::string& notePath, const NoteFacts& facts, cons
             case PictureProblem::OutsidePictures:
                 message = picture + " points outside " + pictures;
                 break;
+            case PictureProblem::Ambiguous: {
+                std::vector<std::string> names;
+                for (const std::string& name : facts.pictureCandidates) names.push_back(inQuotes(name));
+                message = picture + " could be any of " + listed(names) + " in " + pictures;
+                break;
+            }
         }
         notices.push_back({NoticeKind::Picture, notePath, message + "; the sheet has no picture."});
     }

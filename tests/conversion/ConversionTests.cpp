@@ -141,12 +141,15 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
               "Control\nA\x01"
               "B\x02"
               "C\n");
+    writeFile(notes / "Dup picture.txt", "Dup\n\nPicture: DUP.png\n");
     writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
     writeFile(notes / "Folder picture.txt", "Folder\n\nPicture: album\n");
     writeFile(notes / "Link picture.txt", "Link\n\nPicture: link.jpg\n");
     writeFile(notes / "Long picture.txt", "Long\n\nPicture: " + longPicture + ".jpg\n");
     writeFile(notes / "Outside.txt", "Outside\n\nPicture: ../Top.txt\n");
     writeFile(notes / "Pictures" / (longPicture + ".jpg"), "jpg");
+    writeFile(notes / "Pictures" / "Dup.png", "1");
+    writeFile(notes / "Pictures" / "dup.png", "2");
     fs::create_directories(notes / "Pictures" / "album");
     fs::create_symlink(longPicture + ".jpg", notes / "Pictures" / "link.jpg");
     writeFile(notes / "Recipes" / "Deeper" / "Too deep.txt", "Deep");
@@ -166,6 +169,7 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
     // Each notice in walk order: its kind's report name, its path and words of its message.
     const std::tuple<std::string, std::string, std::string> expected[] = {
         {"characters-left-out", "Control.txt", "Left 2 characters out of Content.xml"},
+        {"picture", "Dup picture.txt", "“DUP.png” could be any of “Dup.png” and “dup.png” in “Pictures”"},
         {"picture", "Empty picture.txt", "The Picture line names no file"},
         {"picture", "Folder picture.txt", "“album” in “Pictures” isn’t a regular file"},
         {"picture", "Link picture.txt", "“link.jpg” is reached through a symbolic link"},
@@ -202,12 +206,12 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
     // One group per sub-folder, hidden items and what lies deeper left out; one record per
     // sheet in walk order (the report's fields are pinned by the command line's tests).
     const fs::path exported = *controller.exportURL();
-    EXPECT_EQ(entriesOf(exported).size(), 12u);
+    EXPECT_EQ(entriesOf(exported).size(), 13u);
     EXPECT_EQ(entriesOf(exported / "Recipes"), Names{});
     EXPECT_EQ((std::array{summary.notes, summary.subFolders, summary.skippedLinks}),
-              (std::array<std::size_t, 3>{10, 2, 2}));
+              (std::array<std::size_t, 3>{11, 2, 2}));
     ASSERT_EQ(summary.sheets.size(), summary.notes);
-    EXPECT_EQ(summary.sheets[4].picture, "Pictures/" + longPicture + ".jpg");
+    EXPECT_EQ(summary.sheets[5].picture, "Pictures/" + longPicture + ".jpg");
     // The picture with a name at the limit is copied under a name that fits.
     EXPECT_EQ(entriesOf(exported / "Long picture.inkvale" / "Media").size(), 1u);
 }

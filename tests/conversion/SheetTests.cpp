@@ -2,14 +2,15 @@
 // the quick paths: text scanned eight units at a time, dates' numbers read without ICU's number
 // parser, notes read once.
 
-#include <chrono>
-#include <climits>
-#include <pugixml.hpp>
-#include <set>
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
+
+#include <chrono>
+#include <climits>
+#include <pugixml.hpp>
+#include <set>
 
 #include "TestSupport.hpp"
 #include "conversion/FolderConversion.hpp"
@@ -36,9 +37,9 @@ class Sheets : public ScratchTest {
 protected:
     // A template whose string element holds `existing`.
     SheetTemplate templateWith(std::string_view existing) {
-        writeFile(root() / "T.inkvale" / "Content.xml",
-                  "<?xml version=\"1.0\"?><sheet a=\"1\"><string>"s + std::string(existing) +
-                      "</string><extra/></sheet>");
+        writeFile(root() / "T.inkvale" / "Content.xml", "<?xml version=\"1.0\"?><sheet a=\"1\"><string>"s +
+                                                            std::string(existing) +
+                                                            "</string><extra/></sheet>");
         SheetTemplate sheetTemplate;
         Error error;
         EXPECT_TRUE(loadTemplateContent(root() / "T.inkvale", sheetTemplate, &error)) << error.message();
@@ -64,7 +65,8 @@ TEST(NoteFromText, SplitsTitleBodyTagsAndDates) {
         Tags tags;
         std::optional<std::int64_t> created = {}, modified = {};
     } cases[] = {
-        {u"Groceries\nMilk\nEggs\n\nTags: home, errands\n", u"Groceries", u"Milk\nEggs", V{u"home", u"errands"}},
+        {u"Groceries\nMilk\nEggs\n\nTags: home, errands\n", u"Groceries", u"Milk\nEggs",
+         V{u"home", u"errands"}},
         {u"", u"", u"", {}},
         {u"Title\nBody\n\n\n", u"Title", u"Body\n", {}},  // only one final "\n\n" goes
         {u"just text", u"", u"just text", {}},
@@ -76,12 +78,41 @@ TEST(NoteFromText, SplitsTitleBodyTagsAndDates) {
         // A Tags line above the Picture line stays in the body but is still read.
         {u"T\nbody\nTags: x\nPicture: missing.png\n", u"T", u"body\nTags: x\n", V{u"x"}},
         // Keys count only at line starts and in their own case.
-        {u"T\nRemember Tags: milk\nMy Picture: sunset\ntags: lower\nEnd", u"T",
-         u"Remember Tags: milk\nMy Picture: sunset\ntags: lower\nEnd", {}},
+        {u"T\nRemember Tags: milk\nMy Picture: sunset\ntags: lower\nEnd",
+         u"T",
+         u"Remember Tags: milk\nMy Picture: sunset\ntags: lower\nEnd",
+         {}},
+        // Keys count only in the block of key and blank lines at the end: a key line with
+        // text after it is body text, neither a cut nor a value.
+        {u"Tags: how I organise my notes\nI use three tags.\nThe rest goes in the inbox.\n",
+         u"Tags: how I organise my notes",
+         u"I use three tags.\nThe rest goes in the inbox.\n",
+         {}},
+        {u"Meeting\nTags: drop the old ones\nAction items: call Bob.\n\nCreated: Jan 5, 2024, 3:04 PM\n",
+         u"Meeting",
+         u"Tags: drop the old ones\nAction items: call Bob.",
+         {},
+         kJan5th2024At1504UTC},
+        {u"Trip\nPicture: the view from the hotel\nWe walked.\u2029",
+         u"Trip",
+         u"Picture: the view from the hotel\nWe walked.\u2029",
+         {}},
+        // Blank lines of spaces and tabs belong to the block; a date's trailing blanks are no part of it.
+        {u"T\nbody\n\nTags: a\n \t\nModified: Jan 5, 2024, 3:04 PM \t\n",
+         u"T",
+         u"body",
+         V{u"a"},
+         {},
+         kJan5th2024At1504UTC},
         // The last Tags line is the value; an earlier one is text and isn't lost.
-        {u"R\nbody\n\nTags: a\nTags: b, c\nModified: x\nModified: y\n", u"R", u"body\n\nTags: a\n", V{u"b", u"c"}},
+        {u"R\nbody\n\nTags: a\nTags: b, c\nModified: x\nModified: y\n", u"R", u"body\n\nTags: a\n",
+         V{u"b", u"c"}},
         // A Modified line alone doesn't cut the note but is read.
-        {u"T\nbody\nModified: Jan 5, 2024, 3:04 PM", u"T", u"body\nModified: Jan 5, 2024, 3:04 PM", {}, {},
+        {u"T\nbody\nModified: Jan 5, 2024, 3:04 PM",
+         u"T",
+         u"body\nModified: Jan 5, 2024, 3:04 PM",
+         {},
+         {},
          kJan5th2024At1504UTC},
         // CR LF reads like LF; the body keeps its own separators.
         {u"Title\r\nline one\r\nline two\r\n\r\nTags: a, b\r\nCreated: Jan 5, 2024, 3:04 PM\r\n", u"Title",
@@ -119,6 +150,20 @@ TEST_F(Sheets, PicturesMustBeRegularFilesInsideThePicturesFolder) {
         EXPECT_FALSE(read.pictureURL) << read.pictureValue.size();
         EXPECT_EQ(read.body, u"body");  // the cut still falls at the key
     }
+    // The picture a person sees: a decomposed name (as a Mac stores it), another letter case,
+    // trailing blanks; a value that could mean two entries gives none and names both.
+    writeFile(dir / "Pictures" / "E\xCC\x81te\xCC\x81.jpg", "jpg");
+    writeFile(dir / "Pictures" / "shot.PNG", "png");
+    writeFile(dir / "Pictures" / "Dup.png", "1");
+    writeFile(dir / "Pictures" / "dup.png", "2");
+    for (const auto& [value, name] : {std::pair{u"\u00C9t\u00E9.jpg", "E\xCC\x81te\xCC\x81.jpg"},
+                                      {u"shot.png", "shot.PNG"},
+                                      {u"ok.png \t", "ok.png"},
+                                      {u"Dup.png", "Dup.png"}})
+        EXPECT_EQ(noteFromText(u"T\n\nPicture: "s + value, note).pictureURL, dir / "Pictures" / name);
+    const NINote twice = noteFromText(u"T\n\nPicture: DUP.png", note);
+    EXPECT_EQ(twice.pictureProblem, PictureProblem::Ambiguous);
+    EXPECT_EQ(twice.pictureCandidates, (Names{"Dup.png", "dup.png"}));
     // A "Pictures" folder that is itself a link leads elsewhere: no picture.
     fs::rename(dir / "Pictures", root() / "elsewhere");
     fs::create_directory_symlink(root() / "elsewhere", dir / "Pictures");
@@ -180,20 +225,23 @@ TEST(DateFromString, MediumDateShortTimeInTheUsersLocaleAndTimeZone) {
     };
     for (const auto& c : cases) {
         ScopedEnvironment env{{"LC_ALL", c.locale}, {"TZ", c.tz}};
-        EXPECT_EQ(seconds(dateFromString(c.text)), c.expected) << c.locale << " " << c.tz << " row " << (&c - cases);
+        EXPECT_EQ(seconds(dateFromString(c.text)), c.expected)
+            << c.locale << " " << c.tz << " row " << (&c - cases);
     }
 }
 
 TEST_F(Sheets, ParagraphsAttachmentsAndExistingChildren) {
     // Every separator kind, CR LF as one; a final one adds nothing.
     NINote note;
-    note.title = u"Groceries", note.body = u"\nMilk\r\nEggs\rC\u2029D\n", note.tagNames = V{u"home", u"errands"};
-    EXPECT_TRUE(has(sheetFor(note, std::string(32, 'a'), "<p>kept</p>"),
-                    "<?xml version=\"1.0\"?><sheet a=\"1\"><string><p>kept</p>\n"
-                    "<p><tags><tag kind=\"heading1\"># </tag></tags>Groceries</p>\n<p></p>\n<p>Milk</p>\n"
-                    "<p>Eggs</p>\n<p>C</p>\n<p>D</p>\n</string><extra/><attachment type=\"keywords\">home,errands"
-                    "</attachment>\n<attachment type=\"file\">" +
-                        std::string(32, 'a') + "</attachment>\n</sheet>"));
+    note.title = u"Groceries", note.body = u"\nMilk\r\nEggs\rC\u2029D\n",
+    note.tagNames = V{u"home", u"errands"};
+    EXPECT_TRUE(
+        has(sheetFor(note, std::string(32, 'a'), "<p>kept</p>"),
+            "<?xml version=\"1.0\"?><sheet a=\"1\"><string><p>kept</p>\n"
+            "<p><tags><tag kind=\"heading1\"># </tag></tags>Groceries</p>\n<p></p>\n<p>Milk</p>\n"
+            "<p>Eggs</p>\n<p>C</p>\n<p>D</p>\n</string><extra/><attachment type=\"keywords\">home,errands"
+            "</attachment>\n<attachment type=\"file\">" +
+                std::string(32, 'a') + "</attachment>\n</sheet>"));
     EXPECT_TRUE(has(sheetFor(NINote{}), "<string>\n</string><extra/></sheet>"));
 }
 
@@ -209,7 +257,6 @@ TEST_F(Sheets, TextIsEscapedAndSurvivesAParser) {
     auto paragraph = reparsed.child("sheet").child("string").child("p");
     EXPECT_STREQ(paragraph.last_child().value(), "a < b & \"c\"\rd");  // the CR comes back as a CR
     EXPECT_STREQ(paragraph.next_sibling("p").text().get(), "nul bell tab\t ok  lone");
-
 }
 
 TEST_F(Sheets, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
@@ -227,7 +274,8 @@ TEST_F(Sheets, PictureIsCopiedUnderItsIdentifierAndTheDateAppliedLast) {
     ASSERT_EQ(mediaName.size(), std::string("sun set.").size() + 32 + 4);
     const std::string identifier = mediaName.substr(8, 32);
     EXPECT_EQ(mediaName, "sun set." + identifier + ".jpg");
-    EXPECT_TRUE(has(sheet->children().at("Content.xml")->contents(), "<attachment type=\"file\">" + identifier));
+    EXPECT_TRUE(
+        has(sheet->children().at("Content.xml")->contents(), "<attachment type=\"file\">" + identifier));
 
     const fs::path target = root() / "Trip.inkvale";
     ASSERT_TRUE(sheet->writeToURL(target, nullptr));
@@ -297,7 +345,8 @@ TEST_F(Sheets, ABrokenOrMissingTemplateIsAnErrorNamingIt) {
     // The bundled template is looked up by name; a miss names where it looked.
     EXPECT_FALSE(URLForResource("No Such Template", "inkvale", &error));
     EXPECT_TRUE(has(error.message(), "“No Such Template.inkvale” couldn’t be found (looked in “") &&
-                has(error.message(), "/bin/resources”")) << error.message();
+                has(error.message(), "/bin/resources”"))
+        << error.message();
     // NI_RESOURCE_DIR is looked in first.
     ScopedEnvironment resources{{"NI_RESOURCE_DIR", root().c_str()}};
     EXPECT_EQ(URLForResource("Bad", "inkvale", &error), root() / "Bad.inkvale");
