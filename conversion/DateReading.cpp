@@ -1,5 +1,6 @@
 #include "conversion/DateReading.hpp"
 
+#include <unicode/basictz.h>
 #include <unicode/datefmt.h>
 #include <unicode/decimfmt.h>
 #include <unicode/dtfmtsym.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace ni {
@@ -39,96 +41,58 @@ std::optional<std::string> timeZoneName() {
     return std::string(tz);
 }
 
-// The time zone the C library works in, offset by offset: it honours every
-// form of TZ (POSIX rules such as "CET-1CEST,M3.5.0,M10.5.0/3", zone files
-// named by path) where ICU knows only zone names.
-class CLibraryTimeZone : public icu::TimeZone {
-public:
-    CLibraryTimeZone() : icu::TimeZone(icu::UnicodeString(u"C library")) {
-        ::tzset();
-        rawOffset_ = static_cast<int32_t>(-::timezone * 1000);
+// The zone TZ names as ICU knows it (the host's when TZ is unset); nothing
+// where only the C library reads TZ: POSIX rules such as
+// "CET-1CEST,M3.5.0,M10.5.0/3", zone files named by path.
+std::unique_ptr<icu::BasicTimeZone> icuTimeZone(const std::optional<std::string>& tz) {
+    std::unique_ptr<icu::TimeZone> zone;
+    if (!tz) {
+        zone.reset(icu::TimeZone::detectHostTimeZone());
+    } else {
+        const std::string name = tz->starts_with(':') ? tz->substr(1) : *tz;
+        if (!name.empty()) zone.reset(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(name)));
     }
+    icu::UnicodeString id;
+    auto* basic = dynamic_cast<icu::BasicTimeZone*>(zone.get());
+    if (basic == nullptr || basic->getID(id) == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID)) return nullptr;
+    zone.release();
+    return std::unique_ptr<icu::BasicTimeZone>(basic);
+}
 
-    void getOffset(UDate date, UBool local, int32_t& rawOffset, int32_t& dstOffset,
-                   UErrorCode& status) const override {
-        if (U_FAILURE(status)) return;
-        const double seconds = std::floor(date / 1000.0);
-        if (!(std::abs(seconds) < 1e15)) {
-            status = U_ILLEGAL_ARGUMENT_ERROR;
-            return;
-        }
-        auto when = static_cast<time_t>(seconds);
-        std::tm parts{};
-        if (local) {
-            // The wall time read as the C library reads it (mktime decides gaps and repeats).
-            if (::gmtime_r(&when, &parts) == nullptr) {
-                status = U_ILLEGAL_ARGUMENT_ERROR;
-                return;
-            }
-            parts.tm_isdst = -1;
-            const time_t universal = ::mktime(&parts);
-            when = universal;
-        }
-        if (::localtime_r(&when, &parts) == nullptr) {
-            status = U_ILLEGAL_ARGUMENT_ERROR;
-            return;
-        }
-        const auto total = static_cast<int32_t>(parts.tm_gmtoff * 1000);
-        rawOffset = parts.tm_isdst > 0 ? rawOffset_ : total;
-        dstOffset = total - rawOffset;
-    }
-    int32_t getOffset(uint8_t, int32_t year, int32_t month, int32_t day, uint8_t, int32_t millis,
-                      UErrorCode& status) const override {
-        int32_t raw = 0, dst = 0;
-        getOffset(localMillis(year, month, day, millis), true, raw, dst, status);
-        return raw + dst;
-    }
-    int32_t getOffset(uint8_t era, int32_t year, int32_t month, int32_t day, uint8_t dayOfWeek,
-                      int32_t millis, int32_t, UErrorCode& status) const override {
-        return getOffset(era, year, month, day, dayOfWeek, millis, status);
-    }
-    void setRawOffset(int32_t offset) override { rawOffset_ = offset; }
-    int32_t getRawOffset() const override { return rawOffset_; }
-    UBool useDaylightTime() const override { return ::daylight != 0; }
-    UBool inDaylightTime(UDate date, UErrorCode& status) const override {
-        int32_t raw = 0, dst = 0;
-        getOffset(date, false, raw, dst, status);
-        return dst != 0;
-    }
-    icu::TimeZone* clone() const override { return new CLibraryTimeZone(*this); }
-    UClassID getDynamicClassID() const override {
-        static char classID = 0;
-        return &classID;
-    }
+// The C library's offset from UTC at when, in seconds; nothing out of its range.
+std::optional<long> cLibraryOffset(time_t when) {
+    std::tm parts{};
+    if (::localtime_r(&when, &parts) == nullptr) return std::nullopt;
+    return parts.tm_gmtoff;
+}
 
-private:
-    // Milliseconds since 1970 of a proleptic Gregorian wall time (days from civil).
-    static UDate localMillis(int32_t year, int32_t month, int32_t day, int32_t millis) {
-        const int64_t y = year - (month < 2);
-        const int64_t era = (y >= 0 ? y : y - 399) / 400;
-        const int64_t yearOfEra = y - era * 400;
-        const int64_t m = month + 1;
-        const int64_t dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-        const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-        const int64_t days = era * 146097 + dayOfEra - 719468;
-        return static_cast<UDate>(days) * 86400000.0 + millis;
+// The instant a wall time names (both in milliseconds since 1970, the wall
+// time read as if in UTC) in zone, or in the C library's zone when zone is
+// null. A wall time the clocks passed twice is the earlier instant; one they
+// skipped reads with the offset before the change, so 2:30 in a gap from 2:00
+// to 3:00 is 3:30, as mktime reads it. Either way a zone's name and its POSIX
+// rule give the same instant.
+std::optional<UDate> instantOfWallTime(UDate wall, const icu::BasicTimeZone* zone) {
+    if (zone != nullptr) {
+        UErrorCode status = U_ZERO_ERROR;
+        int32_t rawOffset = 0, dstOffset = 0;
+        zone->getOffsetFromLocal(wall, UCAL_TZ_LOCAL_FORMER, UCAL_TZ_LOCAL_FORMER, rawOffset, dstOffset,
+                                 status);
+        if (U_FAILURE(status)) return std::nullopt;
+        return wall - rawOffset - dstOffset;
     }
-
-    int32_t rawOffset_ = 0;
-};
-
-// The zone dates are read in: the host's when TZ is unset, ICU's zone of that
-// name where ICU knows it, else the C library's reading of TZ.
-icu::TimeZone* createDateTimeZone(const std::optional<std::string>& tz) {
-    if (!tz) return icu::TimeZone::detectHostTimeZone();
-    const std::string name = (*tz)[0] == ':' ? tz->substr(1) : *tz;
-    if (!name.empty()) {
-        icu::TimeZone* zone = icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(name));
-        icu::UnicodeString id;
-        if (zone != nullptr && zone->getID(id) != icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID)) return zone;
-        delete zone;
+    const double seconds = std::floor(wall / 1000);
+    const auto local = static_cast<time_t>(seconds);
+    // The offsets a day before and after: a change of offset near the wall
+    // time lies between them, and each reading of it uses one of them.
+    const auto before = cLibraryOffset(local - 86400), after = cLibraryOffset(local + 86400);
+    if (!before || !after) return std::nullopt;
+    std::optional<time_t> earliest;
+    for (const long offset : {*before, *after}) {
+        const time_t when = local - offset;
+        if (cLibraryOffset(when) == offset && (!earliest || when < *earliest)) earliest = when;
     }
-    return new CLibraryTimeZone();
+    return static_cast<UDate>(earliest.value_or(local - *before)) * 1000 + (wall - seconds * 1000);
 }
 
 // No-break spaces read as ordinary spaces, in patterns and in values alike:
@@ -232,17 +196,33 @@ void useASCIIDigits(icu::SimpleDateFormat& parser, const icu::UnicodeString& pat
     parser.adoptNumberFormat(new ASCIIDigitsFormat(*decimal));
 }
 
+// The first of LC_ALL, LC_TIME and LANG that is set and not empty, and its
+// value; Default and "" when none is.
+std::pair<DateLocaleSource, const char*> localeVariable() {
+    for (const auto& [name, source] : {std::pair{"LC_ALL", DateLocaleSource::AllVariable},
+                                       std::pair{"LC_TIME", DateLocaleSource::TimeVariable},
+                                       std::pair{"LANG", DateLocaleSource::LanguageVariable}}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return {source, value};
+    }
+    return {DateLocaleSource::Default, ""};
+}
+
+// A locale's date format, read strictly in UTC so that it gives the wall
+// time's fields as written (a time the clocks skipped is still a time), and
+// the zone that makes them an instant.
 struct DateParser {
     std::string key;
     std::unique_ptr<icu::SimpleDateFormat> format;
+    std::unique_ptr<icu::BasicTimeZone> zone;  // null: the C library's
 };
 
 // One parser per thread, made again only when the locale or time zone changes.
-icu::SimpleDateFormat* dateParser(const std::string& locale) {
+const DateParser* dateParser(const std::string& locale) {
     thread_local DateParser parser;
-    const std::optional<std::string> zone = timeZoneName();
-    const std::string key = locale + "|" + (zone ? "=" + *zone : std::string());
-    if (parser.format && parser.key == key) return parser.format.get();
+    const std::optional<std::string> tz = timeZoneName();
+    const std::string key = locale + "|" + (tz ? "=" + *tz : std::string());
+    if (parser.format && parser.key == key) return &parser;
     parser.format.reset();
     parser.key = key;
     std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
@@ -258,19 +238,22 @@ icu::SimpleDateFormat* dateParser(const std::string& locale) {
     unifySpaces(*simple);
     useASCIIDigits(*simple, pattern);
     simple->setLenient(false);
-    simple->adoptTimeZone(createDateTimeZone(zone));
-    return simple;
+    simple->adoptTimeZone(icu::TimeZone::getGMT()->clone());
+    parser.zone = icuTimeZone(tz);
+    if (!parser.zone) ::tzset();  // localtime_r reads TZ once unless told it changed
+    return &parser;
 }
 
 }  // namespace
 
 std::string dateLocaleName() {
     if (const auto& chosen = dateLocaleOverride()) return *chosen;
-    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
-        const char* value = std::getenv(variable);
-        if (value != nullptr && *value != '\0') return icuLocaleName(value);
-    }
-    return icuLocaleName("");
+    return icuLocaleName(localeVariable().second);
+}
+
+DateLocaleSource dateLocaleSource() {
+    if (dateLocaleOverride()) return DateLocaleSource::Override;
+    return localeVariable().first;
 }
 
 void setDateLocaleOverride(std::optional<std::string> localeName) {
@@ -278,6 +261,8 @@ void setDateLocaleOverride(std::optional<std::string> localeName) {
 }
 
 std::optional<std::string> knownDateLocale(const std::string& name) {
+    // An empty name is no choice (the environment reads it as C; an option doesn't).
+    if (name.substr(0, name.find_first_of(".@")).empty()) return std::nullopt;
     const std::string wanted = icuLocaleName(name);
     if (wanted == "en_US_POSIX") return wanted;
     int32_t count = 0;
@@ -293,16 +278,19 @@ std::optional<Date> dateFromString(std::u16string_view string) {
 }
 
 std::optional<Date> dateFromString(std::u16string_view string, const std::string& localeName) {
-    icu::SimpleDateFormat* parser = dateParser(localeName);
+    const DateParser* parser = dateParser(localeName);
     if (parser == nullptr || string.empty()) return std::nullopt;
     icu::UnicodeString text(string.data(), static_cast<int32_t>(string.size()));
     unifySpaces(text);
     icu::ParsePosition position(0);
-    const UDate when = parser->parse(text, position);
+    const UDate wall = parser->format->parse(text, position);
     if (position.getErrorIndex() >= 0 || position.getIndex() != text.length()) return std::nullopt;
-    // Beyond some 290,000 years a date has no microsecond count.
-    if (!(std::abs(when) < 9.2e15)) return std::nullopt;
-    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double, std::milli>(when)));
+    // Beyond some 290,000 years a date has no microsecond count (a day's
+    // offset either way still has one).
+    if (!(std::abs(wall) < 9.2e15)) return std::nullopt;
+    const std::optional<UDate> when = instantOfWallTime(wall, parser->zone.get());
+    if (!when) return std::nullopt;
+    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double, std::milli>(*when)));
 }
 
 }  // namespace ni

@@ -90,7 +90,8 @@ void appendEmptySubFoldersNotice(const std::vector<std::string>& subFolders, std
 
 // When every value in unread reads as a date in one locale other than
 // dateLocale (ICU's available locales, medium date + short time), the hint
-// naming it; nothing otherwise or when unread is empty.
+// naming it and the setting that reads in it (dateLocaleSource()); nothing
+// otherwise or when unread is empty.
 std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, const std::string& dateLocale);
 
 // The notes (files with a note's extension) anywhere below folder, hidden

@@ -244,6 +244,24 @@ void appendEmptySubFoldersNotice(const std::vector<std::string>& subFolders, std
                                                " hold no notes: they are written as empty folders."});
 }
 
+namespace {
+
+// How to read dates in locale, naming the setting that would win: LC_ALL
+// overrides LC_TIME, and the command line's choice overrides both.
+std::string dateLocaleAdvice(const std::string& locale) {
+    const std::string option = "--date-locale " + locale;
+    switch (dateLocaleSource()) {
+        case DateLocaleSource::Override:
+            return option;
+        case DateLocaleSource::AllVariable:
+            return "LC_ALL=" + locale + ".UTF-8 (or, on the command line, with " + option + ")";
+        default:
+            return "LC_TIME=" + locale + ".UTF-8 (or, on the command line, with " + option + ")";
+    }
+}
+
+}  // namespace
+
 std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, const std::string& dateLocale) {
     if (unread.empty()) return std::nullopt;
     std::vector<std::u16string> values;
@@ -269,9 +287,7 @@ std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, con
             ? "The date above that isn’t a date in " + dateLocale + " reads as a date in " + best
             : "The " + std::to_string(unread.size()) + " dates above that aren’t dates in " + dateLocale +
                   " all read as dates in " + best;
-    return Notice{NoticeKind::DateLocaleHint, "",
-                  what + ": run with LC_TIME=" + best + ".UTF-8 (or, on the command line, with --date-locale " +
-                      best + ")."};
+    return Notice{NoticeKind::DateLocaleHint, "", what + ": run with " + dateLocaleAdvice(best) + "."};
 }
 
 std::size_t countNotesBelow(const fs::path& folder) {

@@ -137,7 +137,7 @@ TEST_F(CommandLineNotices, WarningsGoToStderrAndTheReportStrictFailsAndDateLocal
         "“Trip.txt”: Created “Jan 5, 2024, 3:04 PM” isn’t a date in de_DE (like “05.01.2024, 15:04”); it is "
         "left out.\n" +
         warned + "Skipped 1 CSV file at the top level: it isn’t a note.\n" + warned +
-        "The date above that isn’t a date in de_DE reads as a date in en_US: run with LC_TIME=en_US.UTF-8 "
+        "The date above that isn’t a date in de_DE reads as a date in en_US: run with LC_ALL=en_US.UTF-8 "
         "(or, "
         "on the command line, with --date-locale en_US).\n";
     EXPECT_EQ(result.err, warnings);  // --quiet keeps the warnings alone
@@ -163,6 +163,15 @@ TEST_F(CommandLineNotices, WarningsGoToStderrAndTheReportStrictFailsAndDateLocal
 
     // A dry run tells the same; --date-locale reads the date and takes its notices away.
     EXPECT_TRUE(cli({"-n", notes().native()}).err.starts_with(warnings));
+    // The hint names the setting that wins: the option over LC_ALL over LC_TIME.
+    EXPECT_TRUE(has(cli({"-n", "--date-locale", "de_DE", notes().native()}).err,
+                    "in en_US: run with --date-locale en_US.\n"));
+    {
+        const ScopedEnvironment timeOnly{{"LC_ALL", ""}, {"LC_TIME", "de_DE.UTF-8"}};
+        EXPECT_TRUE(has(cli({"-n", notes().native()}).err,
+                        "in en_US: run with LC_TIME=en_US.UTF-8 (or, on the command line, with --date-locale "
+                        "en_US).\n"));
+    }
     result = cli({"-n", "--date-locale", "en_US.UTF-8", "--report", "-", notes().native()});
     EXPECT_EQ(result.status, 0) << result.err;
     const json dry = json::parse(result.out);  // the report replaces the tree on stdout
@@ -184,8 +193,12 @@ TEST_F(CommandLineNotices, WarningsGoToStderrAndTheReportStrictFailsAndDateLocal
     EXPECT_EQ(cli({"-n", "--strict", notes().native()}).status, 4);
     EXPECT_TRUE(leftInTemporaryArea().empty());
 
-    // Usage errors: an unknown locale, a report inside the export.
-    EXPECT_EQ(cli({"--date-locale", "xx_NOWHERE", notes().native()}).status, 2);
+    // Usage errors: an unknown or empty locale, a report inside the export.
+    for (const std::string locale : {"xx_NOWHERE", ""}) {
+        result = cli({"--date-locale", locale, notes().native()});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_TRUE(has(result.err, "unknown date locale “" + locale + "”")) << result.err;
+    }
     result = cli({"--report", (notes() / "Work" / "r.json").native(), notes().native()});
     EXPECT_EQ(result.status, 2);
     EXPECT_TRUE(has(result.err, "inside the export folder")) << result.err;

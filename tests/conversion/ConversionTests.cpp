@@ -187,8 +187,7 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
         {"skipped-links", "", "Skipped 1 symbolic link at the top level"},
         {"empty-sub-folders", "", "The sub-folder “Recipes” holds no notes"},
         {"date-locale", "",
-         "The 2 dates above that aren’t dates in de_DE all read as dates in en_US: run with "
-         "LC_TIME=en_US.UTF-8"},
+         "The 2 dates above that aren’t dates in de_DE all read as dates in en_US: run with --date-locale"},
     };
     setDateLocaleOverride("de_DE");
     Error error;

@@ -214,6 +214,14 @@ TEST(DateFromString, MediumDateShortTimeInTheUsersLocaleAndTimeZone) {
         {"en_US.UTF-8", "CET-1CEST,M3.5.0,M10.5.0/3", u"Jul 5, 2024, 3:04 PM", 1720191840 - 7200},
         {"en_US.UTF-8", "<+0530>-5:30", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC - 19800},
         {"en_US.UTF-8", ":America/New_York", u"Jan 5, 2024, 3:04 PM", kJan5th2024At1504UTC + 5 * 3600},
+        // A time the clocks skipped reads as shifted by the gap (2:30 EST is 3:30 EDT); one they
+        // passed twice is the earlier; a zone's name and its POSIX rule agree.
+        {"en_US.UTF-8", "America/New_York", u"Mar 10, 2024, 2:30 AM", 1710055800},
+        {"en_US.UTF-8", "EST5EDT,M3.2.0,M11.1.0", u"Mar 10, 2024, 2:30 AM", 1710055800},
+        {"en_US.UTF-8", "America/New_York", u"Nov 3, 2024, 1:30 AM", 1730611800},
+        {"en_US.UTF-8", "EST5EDT,M3.2.0,M11.1.0", u"Nov 3, 2024, 1:30 AM", 1730611800},
+        {"en_US.UTF-8", "Europe/Berlin", u"Oct 27, 2024, 2:30 AM", 1729989000},
+        {"en_US.UTF-8", "CET-1CEST,M3.5.0,M10.5.0/3", u"Oct 27, 2024, 2:30 AM", 1729989000},
         // Past 2262 and before 1677, where nanoseconds since 1970 run out.
         {"en_US.UTF-8", "UTC", u"Jan 5, 2300, 3:04 PM", 10414191840},
         {"en_US.UTF-8", "UTC", u"Jan 5, 1600, 3:04 PM", -11675696160},
