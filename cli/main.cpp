@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,12 +18,12 @@
 #include "NIConfig.hpp"
 #include "conversion/AppDelegate.hpp"
 #include "conversion/FolderConversion.hpp"
-#include "platform/Cancellation.hpp"
 #include "conversion/NoteFile.hpp"
 #include "conversion/Report.hpp"
+#include "conversion/UserInterface.hpp"
+#include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
-#include "conversion/UserInterface.hpp"
 #include "utilities/TemporaryFiles.hpp"
 
 namespace fs = std::filesystem;
@@ -293,23 +294,25 @@ int run(int argc, char* argv[]) {
         return kUsage;
     }
     const fs::path folder = argv[optind];
-    if (report.file && *report.file != "-" && ni::isInsideFolder(*report.file, folder)) {
-        std::cerr << kProgram << ": the report can’t go inside the export folder, which is only ever read\n";
-        return kUsage;
-    }
+    // Nothing is ever written inside the export folder: asking for it is a usage error.
+    const auto refused = [](const ni::Error& error) {
+        std::cerr << kProgram << ": " << error.message() << "\n";
+        return error.kind() == ni::ErrorKind::InsideExport ? kUsage : kFailed;
+    };
+    if (ni::Error error;
+        report.file && *report.file != "-" && !ni::checkReportDestination(*report.file, folder, &error))
+        return refused(error);
     report.dryRun = dry;
-    std::error_code ec;
-    fs::path absoluteOutput = fs::absolute(output, ec).lexically_normal();
-    if (ec) absoluteOutput = output;
-    if (!absoluteOutput.has_filename() && absoluteOutput.has_parent_path() && absoluteOutput != "/")
-        absoluteOutput = absoluteOutput.parent_path();
+    // Where the system's own resolution of links and ".." leads, so that what is
+    // checked, made, moved into and printed is one folder.
+    const fs::path absoluteOutput = ni::resolvedLocation(output).value_or(output);
     // Runs killed earlier (or cut by a power loss) left their temporary folders.
     ni::removeAbandonedTemporaryDirectories();
     CommandLineInterface ui(absoluteOutput, quiet, report.file != "-");
     // A destination that can't take the export fails the run before any note is read.
-    if (ni::Error error; !ni::checkExportDestination(absoluteOutput, &error)) {
-        ui.presentError(error);
-        return kFailed;
+    if (ni::Error error; !ni::checkExportDestination(absoluteOutput, folder, &error)) {
+        ui.endProgressLine();
+        return refused(error);
     }
     if (dry) return dryRun(folder, ui, report, strict);
 
@@ -333,7 +336,7 @@ int run(int argc, char* argv[]) {
     }
 
     ni::Error error;
-    if (!ni::createDirectoryAtURL(output, &error)) {
+    if (!ni::createDirectoryAtURL(absoluteOutput, &error)) {
         ui.presentError(error);
         controller.applicationWillTerminate();
         return kFailed;
@@ -349,4 +352,13 @@ int run(int argc, char* argv[]) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) { return closeStandardOutput(run(argc, argv)); }
+int main(int argc, char* argv[]) {
+    int status = kFailed;
+    // Memory running out outside a note's own reading ends the run with a message, not an abort.
+    try {
+        status = run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << kProgram << ": there wasn’t enough memory to finish the conversion\n";
+    }
+    return closeStandardOutput(status);
+}

@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-
+#include <new>
 #include <string>
 #include <utility>
 
+#include "conversion/UserInterface.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
-#include "conversion/UserInterface.hpp"
 #include "utilities/TemporaryFiles.hpp"
 
 namespace ni {
@@ -33,7 +33,10 @@ void removeExport(const std::filesystem::path& exportURL) {
 
 }  // namespace
 
-bool checkExportDestination(const std::filesystem::path& folder, Error* error) {
+bool checkExportDestination(const std::filesystem::path& folder, const std::filesystem::path& exportFolder,
+                            Error* error) {
+    if (isInsideFolder(folder, exportFolder))
+        return setError(error, Error(ErrorKind::InsideExport, folder, 0, displayPath(exportFolder)));
     struct stat st {};
     if (::stat(folder.c_str(), &st) == 0) {
         if (!S_ISDIR(st.st_mode)) return setError(error, Error(ErrorKind::NotDirectory, folder));
@@ -58,6 +61,23 @@ bool checkExportDestination(const std::filesystem::path& folder, Error* error) {
     if (::stat(ancestor.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return setError(error, Error(ErrorKind::NotDirectory, folder));
     if (::faccessat(AT_FDCWD, ancestor.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return setError(error, Error(ErrorKind::FolderNotWritable, folder, errno));
+    return true;
+}
+
+bool checkReportDestination(const std::filesystem::path& reportURL, const std::filesystem::path& exportFolder,
+                            Error* error) {
+    if (isInsideFolder(reportURL, exportFolder))
+        return setError(error, Error(ErrorKind::InsideExport, reportURL, 0, displayPath(exportFolder)));
+    const std::filesystem::path folder = resolvedLocation(reportURL).value_or(reportURL).parent_path();
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        const int saved = errno;
+        return setError(error, Error(saved == ENOENT ? ErrorKind::FileNotFound : ErrorKind::FolderNotWritable,
+                                     folder, saved));
+    }
+    if (!S_ISDIR(st.st_mode)) return setError(error, Error(ErrorKind::NotDirectory, folder));
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
         return setError(error, Error(ErrorKind::FolderNotWritable, folder, errno));
     return true;
 }
@@ -93,7 +113,8 @@ void AppDelegate::saveFiles() {
         const std::filesystem::path source = *exportURL_;
         const std::filesystem::path destination = *folder / source.filename();
         Error error;
-        if (!moveItemAtURL(source, destination, &error)) {
+        if (!checkExportDestination(*folder, summary_.source, &error) ||
+            !moveItemAtURL(source, destination, &error)) {
             // The export stays pending, so another folder can be tried.
             if (error.kind() != ErrorKind::Cancelled) userInterface_->presentError(error);
             return;
@@ -108,7 +129,15 @@ void AppDelegate::dragViewDidReceiveURL(const std::filesystem::path& url) { runF
 
 ConversionOutcome AppDelegate::runFolderConversionAtURL(const std::filesystem::path& url) {
     Error error;
-    if (convertFolderAtURL(url, &error)) return ConversionOutcome::Converted;
+    bool converted = false;
+    // The front ends' boundary: memory running out anywhere else in a run is
+    // an error naming the export, not an aborted program.
+    try {
+        converted = convertFolderAtURL(url, &error);
+    } catch (const std::bad_alloc&) {
+        error = Error(ErrorKind::OutOfMemory, url);
+    }
+    if (converted) return ConversionOutcome::Converted;
     if (!error) return ConversionOutcome::NothingToConvert;  // the conversion showed its own alert
     if (error.kind() == ErrorKind::Cancelled) return ConversionOutcome::Cancelled;
     if (userInterface_ != nullptr) userInterface_->presentError(error);

@@ -35,11 +35,20 @@ struct ConversionSummary {
 // Cancelled: the user or a signal stopped it; nothing of it is left and nothing is shown.
 enum class ConversionOutcome { Converted, NothingToConvert, Failed, Cancelled };
 
-// Whether "Notara Export" can go into folder: an existing folder that may be
-// written into and doesn't hold one yet, or a missing one whose nearest existing
-// parent may be written into (it is made then). False, with the error naming
-// the folder, otherwise. Checked before any note is read; the move checks again.
-bool checkExportDestination(const std::filesystem::path& folder, Error* error);
+// Whether "Notara Export" of exportFolder can go into folder: an existing folder
+// that may be written into and doesn't hold one yet, or a missing one whose
+// nearest existing parent may be written into (it is made then); never the
+// export folder or a folder inside it (InsideExport), which is only ever read.
+// False, with the error naming the folder, otherwise. Checked before any note
+// is read; the move checks again.
+bool checkExportDestination(const std::filesystem::path& folder, const std::filesystem::path& exportFolder,
+                            Error* error);
+// Whether a report of exportFolder can be written to reportURL: never inside
+// the export folder (InsideExport), links followed, and into a folder that
+// exists and may be written into. Checked before any note is read, so that a
+// bad report path can't fail a run after its export was moved.
+bool checkReportDestination(const std::filesystem::path& reportURL, const std::filesystem::path& exportFolder,
+                            Error* error);
 
 // The application controller: runs a conversion for a dropped or chosen folder,
 // keeps the resulting export folder until it is moved, and removes it at quit.

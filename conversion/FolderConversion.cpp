@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "conversion/NoteFile.hpp"
@@ -52,9 +53,9 @@ std::optional<std::vector<FolderEntry>> listFolder(const fs::path& url, Error* e
 // error is the first failing item's in index order, as one thread going
 // through the list would report it. A cancel request ends the run between items.
 // Each thread has a State of its own for work to keep things in.
-template <typename State, typename Work>
+template <typename State, typename ItemURL, typename Work>
 bool forEachInParallel(std::size_t total, ConversionPhase phase, UserInterface* progress,
-                       const fs::path& cancelledURL, Error* error, const Work& work) {
+                       const fs::path& cancelledURL, Error* error, const ItemURL& itemURL, const Work& work) {
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
     std::atomic<std::size_t> firstFailure{total};
@@ -79,7 +80,15 @@ bool forEachInParallel(std::size_t total, ConversionPhase phase, UserInterface* 
                 break;
             }
             Error itemError;
-            if (!work(i, &itemError, state)) fail(i, std::move(itemError));
+            bool worked = false;
+            // Memory running out is that item's failure, named, never an abort:
+            // an exception must not leave a helper thread.
+            try {
+                worked = work(i, &itemError, state);
+            } catch (const std::bad_alloc&) {
+                itemError = Error(ErrorKind::OutOfMemory, itemURL(i));
+            }
+            if (!worked) fail(i, std::move(itemError));
             const std::size_t finished = ++done;
             if (reportsProgress && progress != nullptr && finished * kReports / total > reported) {
                 reported = finished * kReports / total;
@@ -215,6 +224,7 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     const std::vector<fs::path> noteFolders = scan.folders(folderURL);
     const bool read = forEachInParallel<Stateless>(
         scan.sheets.size(), ConversionPhase::ReadingNotes, progress, folderURL, error,
+        [&](std::size_t i) { return noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
         [&](std::size_t i, Error* noteError, Stateless&) {
             PlannedSheet& sheet = scan.sheets[i];
             const fs::path& noteFolder = noteFolders[sheet.folder];
@@ -340,6 +350,7 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
     };
     const bool wrote = forEachInParallel<OpenFolder>(
         scan.sheets.size(), ConversionPhase::WritingPackages, progress, scan.folderURL, &written,
+        [&](std::size_t i) { return noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
         [&](std::size_t i, Error* sheetError, OpenFolder& openFolder) {
             const PlannedSheet& planned = scan.sheets[i];
             const fs::path& noteFolder = noteFolders[planned.folder];

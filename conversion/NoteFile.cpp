@@ -8,6 +8,8 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "platform/Error.hpp"
@@ -212,6 +214,24 @@ std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_
     return location;
 }
 
+// "1.0 TiB", "256 MiB": a size in binary units to three figures, as a person reads it.
+std::string sizeText(std::uintmax_t bytes) {
+    static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit) value /= 1024;
+    char text[32];
+    std::snprintf(text, sizeof text, value < 100 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
+    return text;
+}
+
+std::optional<std::string> tooLarge(const fs::path& url, std::uintmax_t size, Error* error) {
+    setError(error, Error(ErrorKind::TooLarge, url, 0,
+                          "it is " + sizeText(size) + "; a note can be at most " + sizeText(kLargestNote)));
+    return std::nullopt;
+}
+
 }  // namespace
 
 NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts parts) {
@@ -286,6 +306,12 @@ std::optional<std::string> readNoteBytes(const fs::path& url, Error* error) {
                                        : Error(ErrorKind::NotRegularFile, url));
         return std::nullopt;
     }
+    // Decided before a byte is read: a huge file with a note's extension (a
+    // disk image, a log) must fail with its name, not exhaust memory.
+    if (static_cast<std::uintmax_t>(st.st_size) > kLargestNote) {
+        ::close(fd);
+        return tooLarge(url, static_cast<std::uintmax_t>(st.st_size), error);
+    }
     // One byte more than fstat said: a read that comes back with exactly the
     // size found the end, and saves the call that would return 0.
     const auto size = static_cast<std::size_t>(st.st_size);
@@ -293,7 +319,13 @@ std::optional<std::string> readNoteBytes(const fs::path& url, Error* error) {
     bytes.resize(size + 1);
     std::size_t filled = 0;
     while (true) {
-        if (filled == bytes.size()) bytes.resize(bytes.size() + 4096);  // the file grew since fstat
+        if (filled == bytes.size()) {  // the file grew since fstat
+            if (filled > kLargestNote) {
+                ::close(fd);
+                return tooLarge(url, filled, error);
+            }
+            bytes.resize(bytes.size() + 4096);
+        }
         const std::size_t wanted = bytes.size() - filled;
         const int injected = sys::injectedFault(sys::Operation::Read);
         const ssize_t n = injected != 0 ? (errno = injected, -1) : ::read(fd, bytes.data() + filled, wanted);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -37,6 +38,9 @@ struct NINote {
 // How much of a note to resolve: everything, or only its text (title, body and
 // tags) when its picture and dates were settled by an earlier reading.
 enum class NoteParts { All, TextOnly };
+
+// A note file larger than this fails (TooLarge) before it is read.
+inline constexpr std::uintmax_t kLargestNote = std::uintmax_t{256} << 20;
 
 // Reads the note file at url (a regular file, UTF-8). Nothing, with the error
 // set, when it can't be read or isn't UTF-8.

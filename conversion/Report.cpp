@@ -1,6 +1,8 @@
 #include "conversion/Report.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -72,25 +74,24 @@ std::string conversionReport(const ConversionSummary& summary, const std::option
     return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-bool isInsideFolder(const std::filesystem::path& url, const std::filesystem::path& folder) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path item = fs::weakly_canonical(fs::absolute(url, ec), ec);
-    if (ec) return false;
-    const fs::path container = fs::weakly_canonical(fs::absolute(folder, ec), ec);
-    if (ec || container.empty()) return false;
-    const auto [end, _] = std::mismatch(container.begin(), container.end(), item.begin(), item.end());
-    return end == container.end();
-}
-
 bool writeReportToURL(const std::string& text, const std::filesystem::path& url, Error* error) {
-    // A report of an earlier run is replaced, as a shell's ">" would.
-    FileDescriptor file(::open(url.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // Written beside its place and renamed over it, so that a report is whole
+    // or not there and a failed write leaves an earlier one as it was. A link
+    // is written through to where it leads, as a shell's ">" would.
+    const std::filesystem::path location = resolvedLocation(url).value_or(url);
+    std::string temporary =
+        (location.parent_path() / ("." + location.filename().native() + ".XXXXXX")).native();
+    FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
     if (file.get() < 0) return setError(error, Error(ErrorKind::WriteFailed, url, errno));
-    int failure = writeAllBytes(file.get(), text.data(), text.size());
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    int failure = ::fchmod(file.get(), 0666 & ~mask) != 0 ? errno : 0;
+    if (failure == 0) failure = writeAllBytes(file.get(), text.data(), text.size());
     if (const int closed = file.close(); failure == 0) failure = closed;
-    if (failure != 0) return setError(error, Error(ErrorKind::WriteFailed, url, failure));
-    return true;
+    if (failure == 0 && ::rename(temporary.c_str(), location.c_str()) != 0) failure = errno;
+    if (failure == 0) return true;
+    ::unlink(temporary.c_str());
+    return setError(error, Error(ErrorKind::WriteFailed, url, failure));
 }
 
 }  // namespace ni

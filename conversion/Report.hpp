@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/FileManager.hpp"  // isInsideFolder, for the report's checks
+
 namespace ni {
 
 class Error;
@@ -14,10 +16,6 @@ struct ConversionSummary;
 // wasn't (a dry run, or a window export still waiting to be saved).
 std::string conversionReport(const ConversionSummary& summary,
                              const std::optional<std::filesystem::path>& destination, bool dryRun);
-
-// Whether url is folder or lies inside it, links resolved: a report must never
-// go into the export folder, which is only ever read.
-bool isInsideFolder(const std::filesystem::path& url, const std::filesystem::path& folder);
 
 // Writes text to the file at url, replacing it. False, with the error set, when it can't.
 bool writeReportToURL(const std::string& text, const std::filesystem::path& url, Error* error);

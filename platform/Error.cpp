@@ -60,6 +60,13 @@ std::string Error::message() const {
             return "The item " + name + " couldn’t be removed" + because("");
         case ErrorKind::Cancelled:
             return "The conversion of " + name + " was cancelled.";
+        case ErrorKind::TooLarge:
+            return "The file " + name + " couldn’t be read" + because("it is too large to be a note");
+        case ErrorKind::OutOfMemory:
+            return "The file " + name + " couldn’t be converted because there wasn’t enough memory.";
+        case ErrorKind::InsideExport:
+            return "Nothing can be written to " + name + " because it lies inside the export folder" +
+                   (detail_.empty() ? std::string() : " “" + detail_ + "”") + ", which is only ever read.";
     }
     return "Unknown error.";
 }

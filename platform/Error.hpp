@@ -8,22 +8,25 @@ namespace ni {
 // What went wrong; each kind maps to one sentence in Error::message().
 enum class ErrorKind {
     None,
-    FileNotFound,          // the item doesn't exist
-    ReadFailed,            // a file couldn't be read
-    InvalidUTF8,           // a note isn't valid UTF-8 (detail: the byte offset)
-    NotRegularFile,        // a FIFO, socket or device where a file was expected
-    NotDirectory,          // a folder was expected
-    ListFailed,            // a folder couldn't be listed
-    WriteFailed,           // a file or folder couldn't be written
-    AlreadyExists,         // something is in the way and must not be replaced
-    NameTooLong,           // a name longer than the file system allows
-    TemplateMissing,       // the bundled sheet template wasn't found (detail: where we looked)
-    TemplateInvalid,       // the sheet template couldn't be parsed (detail: the parser's words)
-    UnsafeTemporaryArea,   // the temporary area is a link, not ours, or not a folder (detail: why)
-    MoveFailed,            // the export couldn't be moved (path: where it was to go)
-    FolderNotWritable,     // nothing can be created in the chosen folder
-    RemoveFailed,          // an item couldn't be removed
-    Cancelled,             // the user or a signal stopped the run
+    FileNotFound,         // the item doesn't exist
+    ReadFailed,           // a file couldn't be read
+    InvalidUTF8,          // a note isn't valid UTF-8 (detail: the byte offset)
+    NotRegularFile,       // a FIFO, socket or device where a file was expected
+    NotDirectory,         // a folder was expected
+    ListFailed,           // a folder couldn't be listed
+    WriteFailed,          // a file or folder couldn't be written
+    AlreadyExists,        // something is in the way and must not be replaced
+    NameTooLong,          // a name longer than the file system allows
+    TemplateMissing,      // the bundled sheet template wasn't found (detail: where we looked)
+    TemplateInvalid,      // the sheet template couldn't be parsed (detail: the parser's words)
+    UnsafeTemporaryArea,  // the temporary area is a link, not ours, or not a folder (detail: why)
+    MoveFailed,           // the export couldn't be moved (path: where it was to go)
+    FolderNotWritable,    // nothing can be created in the chosen folder
+    RemoveFailed,         // an item couldn't be removed
+    Cancelled,            // the user or a signal stopped the run
+    TooLarge,             // a note larger than a note can be (detail: its size)
+    OutOfMemory,          // memory ran out while the file was being read or converted
+    InsideExport,         // a destination inside the export folder, which is only ever read
 };
 
 // The error out-parameter of every fallible operation: a kind, the path concerned,

@@ -7,7 +7,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,71 @@ int openRegularFileBeneath(const std::filesystem::path& folder, const std::files
     if (::fstat(file.get(), &st) != 0) return setError(error, Error(ErrorKind::ReadFailed, url, errno)), -1;
     if (!S_ISREG(st.st_mode)) return setError(error, Error(ErrorKind::NotRegularFile, url)), -1;
     return file.release();
+}
+
+std::optional<fs::path> resolvedLocation(const fs::path& url) {
+    std::error_code ec;
+    fs::path pending = fs::absolute(url, ec);
+    if (ec) return std::nullopt;
+    // Each hop follows one link, or settles a ".." after a missing folder.
+    for (int hop = 0; hop < 64; ++hop) {
+        const std::vector<fs::path> components(std::next(pending.begin()), pending.end());
+        fs::path existing = pending.root_path();  // resolved so far: real folders, no links
+        fs::path missing;
+        std::optional<fs::path> next;
+        for (std::size_t i = 0; i < components.size() && !next; ++i) {
+            const fs::path& component = components[i];
+            if (component.empty() || component == ".") continue;  // "a//b", "a/./b", a trailing "/"
+            if (!missing.empty()) {
+                missing /= component;  // all that follows a missing item is missing too
+                continue;
+            }
+            if (component == "..") {
+                existing = existing.parent_path();  // existing has no links: its parent is real
+                continue;
+            }
+            const fs::path candidate = existing / component;
+            struct stat st {};
+            if (::lstat(candidate.c_str(), &st) != 0) {
+                missing = component;
+            } else if (S_ISLNK(st.st_mode)) {
+                std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
+                const ssize_t length = ::readlink(candidate.c_str(), target.data(), target.size());
+                if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
+                target.resize(static_cast<std::size_t>(length));
+                fs::path followed = existing / target;  // an absolute target replaces existing
+                for (std::size_t j = i + 1; j < components.size(); ++j) followed /= components[j];
+                next = followed;
+            } else {
+                existing = candidate;
+            }
+        }
+        if (next) {
+            pending = *next;
+            continue;
+        }
+        const fs::path location = missing.empty() ? existing : (existing / missing).lexically_normal();
+        // ".." below a missing folder lands somewhere that may exist: look again.
+        if (std::find(missing.begin(), missing.end(), "..") == missing.end()) return location;
+        pending = location;
+    }
+    return std::nullopt;  // links in a loop
+}
+
+bool isInsideFolder(const fs::path& url, const fs::path& folder) {
+    struct stat container {};
+    if (::stat(folder.c_str(), &container) != 0) return false;
+    const auto location = resolvedLocation(url);
+    if (!location) return false;
+    // Device and inode, not names: a second path to the folder (a bind mount,
+    // a link resolved another way) is still the folder.
+    for (fs::path ancestor = *location;; ancestor = ancestor.parent_path()) {
+        struct stat st {};
+        if (::stat(ancestor.c_str(), &st) == 0 && st.st_dev == container.st_dev &&
+            st.st_ino == container.st_ino)
+            return true;
+        if (ancestor == ancestor.root_path() || ancestor.empty()) return false;
+    }
 }
 
 }  // namespace ni

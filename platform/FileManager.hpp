@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace ni {
@@ -31,5 +32,14 @@ bool removeItemAtURL(const std::filesystem::path& url, Error* error);
 // The same for name inside the open folder parentFd; url names it in errors.
 bool removeItemInFolder(int parentFd, const std::string& name, const std::filesystem::path& url,
                         Error* error);
+
+// Where url leads: an absolute path whose existing part is real folders, every
+// symbolic link on the way followed (a dangling link's target included) and
+// "." and ".." resolved as the system would. Nothing when links loop.
+std::optional<std::filesystem::path> resolvedLocation(const std::filesystem::path& url);
+
+// Whether url, so resolved, is folder or lies inside it, compared by device and
+// inode of its existing part and every folder above. False when folder is missing.
+bool isInsideFolder(const std::filesystem::path& url, const std::filesystem::path& folder);
 
 }  // namespace ni

@@ -32,6 +32,10 @@ TEST_F(CommandLine, DryRunAndFailuresWriteNothingExitWithTheirStatusAndCheckTheO
     // Nothing to convert: 3; a note that can't be read, a missing export folder or one that is a
     // file: 1; usage errors: 2. Each the same in a dry run as in a real one, with nothing on stdout.
     const std::string empty = root() / "Empty", broken = root() / "Broken", nowhere = root() / "Nowhere";
+    fs::create_directory_symlink(notes() / "Work", root() / "via");  // "via/.." is the export
+    const std::string huge = root() / "Huge";
+    writeFile(fs::path(huge) / "huge.log", "");
+    fs::resize_file(fs::path(huge) / "huge.log", std::uintmax_t{1} << 40);
     writeFile(root() / "Empty" / "photo.png", "png");
     writeFile(root() / "Broken" / "Bad.txt", "ok\n\xC3(");
     const std::string badNote = "notara2inkvale-cli: The file “" + broken +
@@ -42,6 +46,12 @@ TEST_F(CommandLine, DryRunAndFailuresWriteNothingExitWithTheirStatusAndCheckTheO
         {{"-n", "-q", broken}, 1, badNote},
         {{"-q", "-o", out, broken}, 1, badNote},
         {{"-o", out, nowhere}, 1, "“" + nowhere + "”"},
+        // Too large to be a note: named with its size before a byte is read.
+        {{"-n", huge}, 1, "huge.log” couldn’t be read because it is 1.0 TiB; a note can be at most 256 MiB."},
+        // Nothing is ever written inside the export, however the folder is named.
+        {{"-o", notes(), notes()}, 2, "lies inside the export folder"},
+        {{"-n", "-o", notes() / "out", notes()}, 2, "lies inside the export folder"},
+        {{"-o", root() / "via" / "..", notes()}, 2, "lies inside the export folder"},
         {{"-n", notes() / "Note.txt"}, 1, "Note.txt”"},
         {{}, 2, "--help"},
         {{"a", "b"}, 2, "--help"},
@@ -199,9 +209,18 @@ TEST_F(CommandLineNotices, WarningsGoToStderrAndTheReportStrictFailsAndDateLocal
         EXPECT_EQ(result.status, 2);
         EXPECT_TRUE(has(result.err, "unknown date locale “" + locale + "”")) << result.err;
     }
-    result = cli({"--report", (notes() / "Work" / "r.json").native(), notes().native()});
-    EXPECT_EQ(result.status, 2);
-    EXPECT_TRUE(has(result.err, "inside the export folder")) << result.err;
+    // A report inside the export, also through a dangling link, is refused; one whose folder is
+    // missing fails at once: both before a note is read, so nothing is moved.
+    fs::create_symlink(notes() / "new.json", root() / "link.json");
+    for (const auto& [path, status] : {std::pair{notes() / "Work" / "r.json", 2},
+                                       {root() / "link.json", 2},
+                                       {root() / "nowhere" / "r.json", 1}}) {
+        result = cli({"--report", path.native(), "-o", out.native(), notes().native()});
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.out, "");
+        EXPECT_TRUE(has(result.err, status == 2 ? "inside the export folder" : "nowhere”")) << result.err;
+    }
+    EXPECT_FALSE(fs::exists(notes() / "new.json"));
 
     // A run without notices prints what it always has, also with --strict: stdout only the moved
     // path, stderr the summary; pictures folders, at the top and in sub-folders, are neither

@@ -113,6 +113,12 @@ TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
     EXPECT_EQ(ui.statusTexts.back(), kLabelExportPending);
     EXPECT_EQ(ui.pendingChanges.back(), true);
     EXPECT_TRUE(ui.revealed.empty());
+    // Never into the export folder, which is only ever read: refused, and the export stays pending.
+    ui.panelAnswer = notes() / "Inside";
+    controller.saveFiles();
+    ASSERT_EQ(ui.errors.size(), 3u);
+    EXPECT_EQ(ui.errors[2].kind(), ErrorKind::InsideExport);
+    EXPECT_EQ(controller.exportURL(), exportURL);
 
     ui.panelAnswer = root() / "Elsewhere";
     fs::create_directories(*ui.panelAnswer);
@@ -127,7 +133,7 @@ TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
 
     // Nothing pending: saving does nothing and quitting leaves the moved export and the notes alone.
     controller.saveFiles();
-    EXPECT_EQ(ui.panels.size(), 6u);
+    EXPECT_EQ(ui.panels.size(), 7u);
     controller.applicationWillTerminate();
     controller.applicationWillTerminate();
     EXPECT_TRUE(fs::is_directory(moved / "Groceries.inkvale"));
