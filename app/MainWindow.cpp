@@ -2,14 +2,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "NIConfig.hpp"
@@ -55,6 +59,36 @@ constexpr qint64 kProgressDelayMilliseconds = 500;
 // loop pass per note would cost as much as converting the note.
 constexpr qint64 kProgressIntervalMilliseconds = 100;
 
+// Small text is read comfortably from this WCAG contrast ratio on.
+constexpr double kMinimumContrast = 4.5;
+// The notices line's amber, for light grounds and for dark ones.
+const QColor kAmberOnLight(0x6b, 0x45, 0x00);
+const QColor kAmberOnDark(0xf2, 0xb8, 0x4b);
+
+// The WCAG relative luminance of an sRGB colour: 0 for black, 1 for white.
+double relativeLuminance(const QColor& color) {
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = color.toRgb();
+    return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) + 0.0722 * linear(rgb.blueF());
+}
+
+// The WCAG contrast ratio of two colours: 1 for none, 21 for black on white.
+double contrastRatio(const QColor& one, const QColor& other) {
+    const double a = relativeLuminance(one), b = relativeLuminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+// The amber that reads better on ground; black or white where neither amber reads well enough.
+QColor noticesColourOn(const QColor& ground) {
+    const auto better = [&ground](const QColor& one, const QColor& other) {
+        return contrastRatio(one, ground) >= contrastRatio(other, ground) ? one : other;
+    };
+    const QColor amber = better(kAmberOnLight, kAmberOnDark);
+    return contrastRatio(amber, ground) >= kMinimumContrast ? amber : better(Qt::black, Qt::white);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -76,7 +110,6 @@ MainWindow::MainWindow(QWidget* parent)
     noticesLabel_ = new QLabel(noticesLine_);
     noticesLabel_->setObjectName(QStringLiteral("noticesLabel"));
     noticesLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    noticesLabel_->setStyleSheet(QStringLiteral("color: #8a5a00;"));
     detailsButton_ = new QPushButton(tr("Details…"), noticesLine_);
     detailsButton_->setObjectName(QStringLiteral("detailsButton"));
     detailsButton_->setToolTip(tr("List what the conversion left out or changed."));
@@ -86,6 +119,8 @@ MainWindow::MainWindow(QWidget* parent)
     noticesLayout->addStretch();
     ui_->dragViewLayout->insertWidget(ui_->dragViewLayout->indexOf(ui_->statusLabel) + 1, noticesLine_);
     connect(detailsButton_, &QPushButton::clicked, this, &MainWindow::showNoticesDialog);
+    ui_->dragView->installEventFilter(this);
+    updateNoticesColour();
     pendingExportChanged(false);
 }
 
@@ -158,7 +193,8 @@ void MainWindow::pendingExportChanged(bool pending) {
 }
 
 void MainWindow::updateNoticesLine(bool pending) {
-    const ConversionSummary* summary = pending && appDelegate_ != nullptr ? &appDelegate_->lastConversionSummary() : nullptr;
+    const ConversionSummary* summary =
+        pending && appDelegate_ != nullptr ? &appDelegate_->lastConversionSummary() : nullptr;
     if (summary == nullptr || summary->notices.empty()) {
         noticesLine_->hide();
         return;
@@ -169,6 +205,23 @@ void MainWindow::updateNoticesLine(bool pending) {
     noticesLabel_->setText(count(summary->notes, tr("%1 note"), tr("%1 notes")) + QStringLiteral(" · ") +
                            count(summary->notices.size(), tr("%1 needs a look"), tr("%1 need a look")));
     noticesLine_->show();
+}
+
+void MainWindow::updateNoticesColour() {
+    // The drop view paints its own ground, whatever the palette says, over the window's: the colour
+    // is chosen against a pixel of what it paints, its children left out.
+    QImage ground(1, 1, QImage::Format_RGB32);
+    ground.fill(palette().color(QPalette::Window));
+    const QPoint centre = ui_->dragView->rect().center();
+    ui_->dragView->render(&ground, QPoint(), QRegion(centre.x(), centre.y(), 1, 1), {});
+    QPalette colours = noticesLabel_->palette();
+    colours.setColor(QPalette::WindowText, noticesColourOn(ground.pixelColor(0, 0)));
+    noticesLabel_->setPalette(colours);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->dragView && event->type() == QEvent::PaletteChange) updateNoticesColour();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::showNoticesDialog() {

@@ -56,6 +56,10 @@ public:
     void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t total) override;
     void setProgressDelay(qint64 milliseconds);
 
+protected:
+    // Recolours the notices line whenever the drop view beneath it changes palette.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void dragViewDidReceiveURL(const std::filesystem::path& url) override;
     void showAbout();
@@ -64,6 +68,8 @@ private:
     // Shows the line under the status label when the pending export's conversion
     // left anything out or changed it; hides it otherwise.
     void updateNoticesLine(bool pending);
+    // Gives the notices line the amber that reads best on what the drop view paints beneath it.
+    void updateNoticesColour();
     void showNoticesDialog();
 
     std::unique_ptr<Ui::MainWindow> ui_;

@@ -13,6 +13,7 @@
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "conversion/Report.hpp"
@@ -22,7 +23,9 @@ namespace ni {
 
 namespace {
 
-QString fromUTF8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString fromUTF8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
@@ -30,9 +33,9 @@ NoticesDialog::NoticesDialog(ConversionSummary summary, QWidget* parent)
     : QDialog(parent), summary_(std::move(summary)), table_(new QTableWidget(this)) {
     setWindowTitle(tr("Conversion Details"));
     const QString exportName = fromUTF8(displayPath(summary_.source.filename()));
-    auto* heading = new QLabel(tr("Converting “%1” left these out or changed them; the rest converted as it is.")
-                                   .arg(exportName),
-                               this);
+    auto* heading = new QLabel(
+        tr("Converting “%1” left these out or changed them; the rest converted as it is.").arg(exportName),
+        this);
     heading->setWordWrap(true);
 
     table_->setColumnCount(3);
@@ -63,9 +66,14 @@ NoticesDialog::NoticesDialog(ConversionSummary summary, QWidget* parent)
     table_->resizeColumnsToContents();
     table_->setColumnWidth(0, std::min(table_->columnWidth(0), 220));
     table_->setTextElideMode(Qt::ElideNone);
-    // Messages wrap: rows grow whenever the message column's width changes.
-    connect(table_->horizontalHeader(), &QHeaderView::sectionResized, table_,
-            [this] { table_->resizeRowsToContents(); });
+    // Messages wrap: rows are measured again whenever a column's width changes, the message column's
+    // stretch as the dialog opens and resizes included. The header reports a stretch before it takes the
+    // new width, so the measuring waits for the event loop, and a burst of changes costs one pass.
+    auto* fitRows = new QTimer(this);
+    fitRows->setSingleShot(true);
+    fitRows->setInterval(0);
+    connect(fitRows, &QTimer::timeout, table_, &QTableView::resizeRowsToContents);
+    connect(table_->horizontalHeader(), &QHeaderView::sectionResized, fitRows, qOverload<>(&QTimer::start));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     QPushButton* copy = buttons->addButton(tr("Copy"), QDialogButtonBox::ActionRole);
@@ -89,7 +97,8 @@ QString NoticesDialog::rowsAsText() const {
     for (int row = 0; row < table_->rowCount(); ++row) {
         if (!all && !table_->selectionModel()->isRowSelected(row, {})) continue;
         QStringList cells;
-        for (int column = 0; column < table_->columnCount(); ++column) cells << table_->item(row, column)->text();
+        for (int column = 0; column < table_->columnCount(); ++column)
+            cells << table_->item(row, column)->text();
         lines << cells.join(QLatin1Char('\t'));
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
@@ -98,8 +107,8 @@ QString NoticesDialog::rowsAsText() const {
 void NoticesDialog::copyRows() const { QApplication::clipboard()->setText(rowsAsText()); }
 
 void NoticesDialog::saveReport() {
-    const QString suggested =
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Notara Report.json");
+    const QString suggested = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+                              QStringLiteral("/Notara Report.json");
     const QString chosen =
         QFileDialog::getSaveFileName(this, tr("Save Report"), suggested, tr("JSON reports (*.json)"));
     if (chosen.isEmpty()) return;

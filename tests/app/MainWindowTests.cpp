@@ -15,9 +15,11 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPalette>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QProgressDialog>
@@ -28,6 +30,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -70,6 +73,19 @@ bool send(NIDragView& view, const QMimeData* data, bool dropping = false,
     QDropEvent& event = dropping ? drop : enter;
     QCoreApplication::sendEvent(&view, &event);
     return event.isAccepted() && (dropping || event.dropAction() == Qt::CopyAction);
+}
+
+// The WCAG contrast ratio of two colours, from their relative luminance.
+double contrastRatio(const QColor& one, const QColor& other) {
+    const auto luminance = [](const QColor& color) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
+               0.0722 * linear(color.blueF());
+    };
+    const double a = luminance(one), b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
 }
 
 using NIDragViewTest = ScratchTest;
@@ -138,8 +154,8 @@ protected:
 TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePendingExport) {
     const fs::path notes = root() / "Notes";
     writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
-    writeFile(notes / "a.md", "a");
-    writeFile(notes / "a.txt", "a");
+    writeFile(notes / "a rather long name.md", "a");
+    writeFile(notes / "a rather long name.txt", "a");
     writeFile(notes / "table.csv", "1,2");
     const auto* save = window.findChild<QAction*>(QStringLiteral("actionSaveFiles"));
     const auto* saveButton = window.findChild<QPushButton*>(QStringLiteral("saveButton"));
@@ -161,6 +177,19 @@ TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePen
     for (int round = 0; round < 5 && !appDelegate.exportURL(); ++round) QCoreApplication::processEvents();
     EXPECT_EQ(state(), std::make_tuple(QStringLiteral("IMPORT SUCCESSFUL"), true, false, false));
     EXPECT_EQ(label->text(), QStringLiteral("3 notes · 3 need a look"));
+    // The line reads at WCAG AA on what is painted beneath it, in a light palette and a dark one: its
+    // text's colour is where strokes cover whole pixels, the pixel that contrasts most.
+    window.show();
+    for (const QColor ground : {QColor(0xef, 0xef, 0xef), QColor(0x35, 0x35, 0x35)}) {
+        window.setPalette(QPalette(ground));
+        const QImage shot = window.grab(QRect(line->mapTo(&window, QPoint()), line->size())).toImage();
+        const QColor beneath = shot.pixelColor(0, shot.height() / 2);
+        double best = 1;
+        for (int y = label->y(); y <= label->geometry().bottom(); ++y)
+            for (int x = label->x(); x <= label->geometry().right(); ++x)
+                best = std::max(best, contrastRatio(shot.pixelColor(x, y), beneath));
+        EXPECT_GE(best, 4.5) << ground.name().toStdString();
+    }
     details->click();
     auto* dialog = window.findChild<NoticesDialog*>();
     ASSERT_TRUE(dialog);
@@ -168,7 +197,15 @@ TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePen
     ASSERT_EQ(table->rowCount(), 3);
     EXPECT_EQ(table->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Message"));
     EXPECT_TRUE(table->verticalHeader()->isHidden());  // rows are notices, not numbers
-    EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("a.txt"));
+    // Once laid out, and again once narrowed, rows fit their wrapped messages: the renaming's wraps.
+    QCoreApplication::processEvents();
+    const int wrapped = table->rowHeight(1), oneLine = table->rowHeight(2);
+    EXPECT_GT(wrapped, oneLine);
+    dialog->resize(dialog->width() / 2, dialog->height());
+    QCoreApplication::processEvents();
+    EXPECT_GT(table->rowHeight(1), wrapped);
+    EXPECT_GT(table->rowHeight(2), oneLine);
+    EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("a rather long name.txt"));
     EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("Renamed"));
     EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("Notes")) << "the export folder is named";
     table->selectRow(0);
@@ -315,7 +352,8 @@ TEST(WindowCommandLine, AnswersWithoutADisplay) {
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(program.exitCode(), exitCode) << err;
         EXPECT_TRUE(has(out, expectedOut) && (exitCode != 2 || out.empty())) << out;
-        EXPECT_TRUE(has(err, expectedErr) && (exitCode != 2 || has(err, "Try 'notara2inkvale --help'"))) << err;
+        EXPECT_TRUE(has(err, expectedErr) && (exitCode != 2 || has(err, "Try 'notara2inkvale --help'")))
+            << err;
     }
 }
 
@@ -326,7 +364,8 @@ using QuitCleanupTest = ScratchTest;
 TEST_F(QuitCleanupTest, TerminationSignalsRemoveThePendingExport) {
     const fs::path notes = root() / "Notes\xFF";
     writeFile(notes / "Groceries.txt", "Groceries\n\nMilk.\n");
-    for (const auto& [signal, hangupIgnored] : {std::pair{SIGTERM, false}, {SIGINT, false}, {SIGTERM, true}}) {
+    for (const auto& [signal, hangupIgnored] :
+         {std::pair{SIGTERM, false}, {SIGINT, false}, {SIGTERM, true}}) {
         SCOPED_TRACE(std::to_string(signal) + (hangupIgnored ? " under nohup" : ""));
         const std::string log = (root() / "window").native();
         const pid_t pid = spawn({NI_APP_EXECUTABLE, notes.native()}, log, [ignore = hangupIgnored] {
@@ -336,7 +375,7 @@ TEST_F(QuitCleanupTest, TerminationSignalsRemoveThePendingExport) {
         for (int wait = 0; wait < 600 && !pending; ++wait) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             for (const std::string& unique : leftInTemporaryArea())
-                pending = pending || fs::is_directory(tmp() / config::kAppId / unique / "Notara Export");
+                pending = pending || fs::is_directory(tmp() / temporaryContainerName() / unique / "Notara Export");
         }
         ASSERT_TRUE(pending) << readFile(log + ".err");
         std::ifstream status("/proc/" + std::to_string(pid) + "/status");
