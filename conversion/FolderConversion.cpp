@@ -402,8 +402,10 @@ bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
         if (userInterface_ != nullptr) userInterface_->runAlert(noFilesFoundAlert(folderURL));
         return false;
     }
-    const auto temporaryDirectory = createUniqueTemporaryDirectoryWithError(error);
+    std::optional<RefusedContainer> planted;
+    const auto temporaryDirectory = createUniqueTemporaryDirectory(std::nullopt, &planted, error);
     if (!temporaryDirectory) return false;
+    if (planted) scan->summary.notices.push_back(temporaryAreaNotice(planted->url, planted->reason));
     const fs::path exportURL = *temporaryDirectory / kExportFolderName;
     if (!writeFolderScan(*scan, exportURL, error, userInterface_)) {
         // A failed run leaves nothing behind in the temporary area.

@@ -16,15 +16,16 @@ namespace ni {
 // What a run left out or changed without failing, so that nobody has to diff
 // an export by hand to find it.
 enum class NoticeKind {
-    TooDeep,             // notes below a sub-folder's sub-folder, not converted
-    Picture,             // a Picture value that gave no picture
-    UnreadDate,          // a Created or Modified value that isn't a date in the date locale
-    DateLocaleHint,      // those values all read as dates in one other locale
-    Renamed,             // a package or media name numbered or shortened
-    CharactersLeftOut,   // characters XML can't hold, left out of Content.xml
-    SkippedFiles,        // files of a folder that aren't notes
-    SkippedLinks,        // symbolic links of a folder, never followed
-    EmptySubFolders,     // sub-folders that hold no notes at all
+    TooDeep,            // notes below a sub-folder's sub-folder, not converted
+    Picture,            // a Picture value that gave no picture
+    UnreadDate,         // a Created or Modified value that isn't a date in the date locale
+    DateLocaleHint,     // those values all read as dates in one other locale
+    Renamed,            // a package or media name numbered or shortened
+    CharactersLeftOut,  // characters XML can't hold, left out of Content.xml
+    SkippedFiles,       // files of a folder that aren't notes
+    SkippedLinks,       // symbolic links of a folder, never followed
+    EmptySubFolders,    // sub-folders that hold no notes at all
+    TemporaryArea,      // the temporary container was planted by someone else; the run worked beside it
 };
 
 struct Notice {
@@ -87,6 +88,9 @@ void appendNoteNotices(const std::string& notePath, const NoteFacts& facts, cons
 // subFolders: the export's sub-folders' names; none of them holds a note.
 // "Pictures" is left out (an export may always have one); nothing when no other is left.
 void appendEmptySubFoldersNotice(const std::vector<std::string>& subFolders, std::vector<Notice>& notices);
+
+// The notice for a temporary container that wasn't this user's own.
+Notice temporaryAreaNotice(const std::filesystem::path& planted, const std::string& reason);
 
 // When every value in unread reads as a date in one locale other than
 // dateLocale (ICU's available locales, medium date + short time), the hint

@@ -9,6 +9,7 @@
 
 #include "conversion/FolderConversion.hpp"
 #include "conversion/Notice.hpp"
+#include "platform/Error.hpp"
 #include "platform/UTF8.hpp"
 #include "utilities/TypeIdentifiers.hpp"
 #include "utilities/URLPathUtilities.hpp"
@@ -101,6 +102,8 @@ std::string_view noticeKindName(NoticeKind kind) {
         case NoticeKind::SkippedFiles: return "skipped-files";
         case NoticeKind::SkippedLinks: return "skipped-links";
         case NoticeKind::EmptySubFolders: return "empty-sub-folders";
+        case NoticeKind::TemporaryArea:
+            return "temporary-area";
     }
     return "unknown";
 }
@@ -116,6 +119,8 @@ std::string_view noticeKindTitle(NoticeKind kind) {
         case NoticeKind::SkippedFiles: return "Skipped files";
         case NoticeKind::SkippedLinks: return "Skipped links";
         case NoticeKind::EmptySubFolders: return "Empty sub-folders";
+        case NoticeKind::TemporaryArea:
+            return "Temporary folder";
     }
     return "Unknown";
 }
@@ -261,6 +266,12 @@ std::string dateLocaleAdvice(const std::string& locale) {
 }
 
 }  // namespace
+
+Notice temporaryAreaNotice(const fs::path& planted, const std::string& reason) {
+    return {NoticeKind::TemporaryArea, "",
+            "The temporary folder " + inQuotes(displayPath(planted)) + " isn’t yours (" + reason +
+                "): it was left alone, and the sheets were made in a private folder beside it."};
+}
 
 std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, const std::string& dateLocale) {
     if (unread.empty()) return std::nullopt;

@@ -63,7 +63,7 @@ std::string Error::message() const {
         case ErrorKind::TooLarge:
             return "The file " + name + " couldn’t be read" + because("it is too large to be a note");
         case ErrorKind::OutOfMemory:
-            return "The file " + name + " couldn’t be converted because there wasn’t enough memory.";
+            return "The file " + name + " couldn’t be converted because memory ran out.";
         case ErrorKind::InsideExport:
             return "Nothing can be written to " + name + " because it lies inside the export folder" +
                    (detail_.empty() ? std::string() : " “" + detail_ + "”") + ", which is only ever read.";

@@ -23,6 +23,7 @@
 
 #include "NIConfig.hpp"
 #include "platform/Error.hpp"
+#include "utilities/TemporaryFiles.hpp"
 
 namespace ni::test {
 
@@ -165,7 +166,7 @@ protected:
     const fs::path& root() const { return root_; }
     fs::path tmp() const { return root_ / "tmp"; }
     // The runs' unique folders left in our container of the temporary area.
-    Names leftInTemporaryArea() const { return entriesOf(tmp() / config::kAppId); }
+    Names leftInTemporaryArea() const { return entriesOf(tmp() / temporaryContainerName()); }
 
     // Lets a child without root's privileges (see dropPrivileges) work here: root()
     // and tmp() belong to "nobody" when the tests run as root, and the resources

@@ -82,19 +82,29 @@ fs::path temporaryDirectory() {
     return fs::path("/tmp");
 }
 
+std::string temporaryContainerName() {
+    return std::string(kApplicationIdentifier) + "-" + std::to_string(::geteuid());
+}
+
 fs::path temporaryContainerURLForContext(const std::optional<std::string>& context) {
-    fs::path container = temporaryDirectory() / kApplicationIdentifier;
+    fs::path container = temporaryDirectory() / temporaryContainerName();
     if (context) container /= *context;
     return container;
 }
 
 std::optional<fs::path> createUniqueTemporaryDirectoryWithContext(const std::optional<std::string>& context,
                                                                   Error* error) {
+    return createUniqueTemporaryDirectory(context, nullptr, error);
+}
+
+std::optional<fs::path> createUniqueTemporaryDirectory(const std::optional<std::string>& context,
+                                                       std::optional<RefusedContainer>* refused,
+                                                       Error* error) {
     const fs::path tmp = temporaryDirectory();
+    const std::string containerName = temporaryContainerName();
     if (!validContext(context)) {
-        setError(error,
-                 Error(ErrorKind::UnsafeTemporaryArea, tmp / kApplicationIdentifier / context.value_or(""), 0,
-                       "its name isn’t a single folder name"));
+        setError(error, Error(ErrorKind::UnsafeTemporaryArea, tmp / containerName / context.value_or(""), 0,
+                              "its name isn’t a single folder name"));
         return std::nullopt;
     }
     const int tmpFd = ::open(tmp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -107,10 +117,27 @@ std::optional<fs::path> createUniqueTemporaryDirectoryWithContext(const std::opt
             setError(error, Error(ErrorKind::UnsafeTemporaryArea, tmp, saved));
         return std::nullopt;
     }
-    fs::path containerURL = tmp / kApplicationIdentifier;
-    int containerFd = openPrivateContainer(tmpFd, kApplicationIdentifier, containerURL, error);
+    fs::path containerURL = tmp / containerName;
+    Error containerError;
+    int containerFd = openPrivateContainer(tmpFd, containerName, containerURL, &containerError);
+    if (containerFd < 0 && containerError.kind() == ErrorKind::UnsafeTemporaryArea) {
+        // Planted by someone else (another user's folder, a link, a file): never
+        // written into, and no reason to stop the run. A private folder beside it
+        // serves this run instead.
+        std::string fallback = (tmp / (containerName + ".XXXXXX")).native();
+        if (::mkdtemp(fallback.data()) != nullptr) {
+            if (refused != nullptr) *refused = RefusedContainer{containerURL, containerError.detail()};
+            containerURL = fallback;
+            containerFd = openPrivateContainer(tmpFd, containerURL.filename(), containerURL, &containerError);
+        } else {
+            containerError = Error(ErrorKind::WriteFailed, fallback, errno);
+        }
+    }
     ::close(tmpFd);
-    if (containerFd < 0) return std::nullopt;
+    if (containerFd < 0) {
+        setError(error, std::move(containerError));
+        return std::nullopt;
+    }
     if (context) {
         const int parentFd = containerFd;
         containerURL /= *context;
@@ -182,19 +209,26 @@ void removeTemporaryItemsForContext(const std::optional<std::string>& context) {
 bool removeUniqueTemporaryDirectory(const fs::path& url, Error* error) {
     // Removed while still locked, so no sweep of another program's takes part.
     const bool removed = removeItemAtURL(url, error);
-    releaseFolderLock(url);
+    releaseUniqueTemporaryDirectory(url);
     return removed;
 }
 
-void releaseUniqueTemporaryDirectory(const fs::path& url) { releaseFolderLock(url); }
+void releaseUniqueTemporaryDirectory(const fs::path& url) {
+    releaseFolderLock(url);
+    // A private folder made beside a planted container served this run alone:
+    // it goes once empty (rmdir leaves it otherwise).
+    const fs::path container = url.parent_path();
+    if (container.filename().native().starts_with(temporaryContainerName() + ".")) ::rmdir(container.c_str());
+}
 
 std::size_t removeAbandonedTemporaryDirectories() {
     const fs::path tmp = temporaryDirectory();
-    const fs::path containerURL = tmp / kApplicationIdentifier;
+    const std::string containerName = temporaryContainerName();
+    const fs::path containerURL = tmp / containerName;
     const int tmpFd = ::open(tmp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (tmpFd < 0) return 0;
     const int containerFd =
-        ::openat(tmpFd, kApplicationIdentifier, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::openat(tmpFd, containerName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     ::close(tmpFd);
     if (containerFd < 0) return 0;
     std::size_t removed = 0;

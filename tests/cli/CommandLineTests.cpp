@@ -324,11 +324,11 @@ TEST_F(CommandLine, FileSizeLimitAndFullDiskFailTheRunNamingTheFileAndCleanUp) {
     // afterwards the container on it is listed on stderr, from inside.
     const fs::path mount = root() / "small";
     fs::create_directories(mount);
-    const auto full =
-        run({"unshare", "-Urm", "sh", "-c",
-             "mount -t tmpfs -o size=1m tmpfs \"$0\" || exit 77; TMPDIR=\"$0\" \"$1\" -o \"$2\" \"$3\"; "
-             "status=$?; echo \"left: $(ls -A \"$0\"/net.notara2inkvale.converter)\" >&2; exit $status",
-             mount.native(), kCli(), out.native(), notes().native()});
+    const auto full = run(
+        {"unshare", "-Urm", "sh", "-c",
+         "mount -t tmpfs -o size=1m tmpfs \"$0\" || exit 77; TMPDIR=\"$0\" \"$1\" -o \"$2\" \"$3\"; "
+         "status=$?; echo \"left: $(ls -A \"$0\"/net.notara2inkvale.converter-$(id -u))\" >&2; exit $status",
+         mount.native(), kCli(), out.native(), notes().native()});
     expectFailure(full, "No space left on device.");
     EXPECT_TRUE(full.err.ends_with("left: \n")) << full.err;
 }

@@ -98,21 +98,21 @@ TEST_F(Interrupted, ASignalInAnyPhaseEndsTheRunWithNothingLeft) {
         const pid_t pid = start({"-q", "-o", out.native(), notes().native()}, tmpdir);
         const bool inPhase = caught(pid, [&] {
             return phase == Reading   ? readsFrom(pid, notes())
-                   : phase == Writing ? !writingIn(tmpdir / config::kAppId).empty()
+                   : phase == Writing ? !writingIn(tmpdir / temporaryContainerName()).empty()
                                       : !partialCopyIn(out).empty();
         });
         ASSERT_TRUE(inPhase) << "the run ended first: " << finish(pid, log()).err;
         ::kill(pid, signal);
         EXPECT_EQ(finish(pid, log()).status, 128 + signal);
         EXPECT_EQ(entriesOf(out), Names{});
-        EXPECT_EQ(entriesOf(tmpdir / config::kAppId), Names{});
+        EXPECT_EQ(entriesOf(tmpdir / temporaryContainerName()), Names{});
     }
 }
 
 TEST_F(Interrupted, KilledRunsLeftoversGoWithTheNextRunLiveOnesAndOthersStay) {
     // A live run's folder (this process holds its lock), a folder not named
     // like ours and a link that is: none of them may go.
-    const fs::path container = tmp() / config::kAppId;
+    const fs::path container = tmp() / temporaryContainerName();
     const auto live = createUniqueTemporaryDirectoryWithError(nullptr);
     ASSERT_TRUE(live);
     fs::create_directories(container / "keep-me");
@@ -154,7 +154,7 @@ TEST_F(Interrupted, KilledRunsLeftoversGoWithTheNextRunLiveOnesAndOthersStay) {
     const Outcome next = cli({"-q", "-o", out.native(), (root() / "Small").native()});
     EXPECT_EQ(next.status, 0) << next.err;
     EXPECT_EQ(entriesOf(out), (Names{livePartial.filename(), "Notara Export"}));
-    EXPECT_EQ(entriesOf(shm / config::kAppId), Names{});
+    EXPECT_EQ(entriesOf(shm / temporaryContainerName()), Names{});
     ::close(liveLock);
 }
 

@@ -194,7 +194,10 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
         {"empty-sub-folders", "", "The sub-folder “Recipes” holds no notes"},
         {"date-locale", "",
          "The 2 dates above that aren’t dates in de_DE all read as dates in en_US: run with --date-locale"},
+        {"temporary-area", "",
+         "“" + (tmp() / temporaryContainerName()).native() + "” isn’t yours (it isn’t a folder)"},
     };
+    writeFile(tmp() / temporaryContainerName(), "planted by someone else");
     setDateLocaleOverride("de_DE");
     Error error;
     ASSERT_TRUE(controller.convertFolderAtURL(notes, &error)) << error.message();

@@ -260,7 +260,7 @@ TEST_F(URLPathUtilities, ValuesDescribeTheItemItselfNeverALinksTarget) {
 
 class TemporaryFiles : public ScratchTest {
 protected:
-    fs::path container() const { return tmp() / config::kAppId; }
+    fs::path container() const { return tmp() / temporaryContainerName(); }
 };
 
 fs::perms mode(const fs::path& path) { return fs::symlink_status(path).permissions(); }
@@ -297,26 +297,43 @@ TEST_F(TemporaryFiles, UniqueFoldersArePrivateSideBySideAndNeverInAHijackedConta
     EXPECT_EQ(mode(container()), fs::perms::owner_all);
     fs::remove_all(container());
 
-    // A hijacked container is refused and never written into.
+    // A planted container (a link, a file, another user's folder) is never written into and never
+    // stops a run: the run works in a private folder beside it, which goes with the run's own.
+    EXPECT_EQ(container().filename(), std::string(config::kAppId) + "-" + std::to_string(::geteuid()));
     fs::create_directories(root() / "attacker");
     fs::create_directory_symlink(root() / "attacker", container());
-    EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
-    EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
-    EXPECT_TRUE(has(error.message(), "symbolic link"));
+    std::optional<RefusedContainer> refused;
+    auto beside = createUniqueTemporaryDirectory(std::nullopt, &refused, &error);
+    ASSERT_TRUE(beside && refused) << error.message();
+    EXPECT_EQ(refused->url, container());
+    EXPECT_EQ(refused->reason, "it is a symbolic link");
+    EXPECT_TRUE(beside->parent_path().filename().native().starts_with(container().filename().native() + "."));
+    EXPECT_EQ(mode(beside->parent_path()), fs::perms::owner_all);
     EXPECT_TRUE(fs::is_empty(root() / "attacker"));
+    EXPECT_TRUE(removeUniqueTemporaryDirectory(*beside, &error));
+    EXPECT_FALSE(fs::exists(beside->parent_path()));
 
     fs::remove(container());
     writeFile(container(), "a file");
-    EXPECT_FALSE(createUniqueTemporaryDirectoryWithError(&error));
-    EXPECT_EQ(error.kind(), ErrorKind::UnsafeTemporaryArea);
+    refused.reset();
+    beside = createUniqueTemporaryDirectory(std::nullopt, &refused, &error);
+    ASSERT_TRUE(beside && refused);
+    EXPECT_EQ(refused->reason, "it isn’t a folder");
+    EXPECT_EQ(readFile(container()), "a file");
+    removeUniqueTemporaryDirectory(*beside, nullptr);
 
-    // A container that belongs to someone else (root's, seen from "nobody").
+    // Another user's run ("nobody", when the tests run as root) has a container of its own
+    // and isn't stopped by one of that name planted by someone else (root, here).
     fs::remove(container());
-    fs::create_directories(container());
     ASSERT_TRUE(shareWithUnprivileged());
-    const int status =
-        runUnprivileged([&] { return createUniqueTemporaryDirectoryWithError(nullptr) ? 1 : 0; });
-    EXPECT_EQ(status, runningAsRoot() ? 0 : 1);
+    const bool plants = runningAsRoot();
+    if (plants) fs::create_directories(tmp() / (std::string(config::kAppId) + "-65534"));
+    const int status = runUnprivileged([&] {
+        std::optional<RefusedContainer> planted;
+        const auto made = createUniqueTemporaryDirectory(std::nullopt, &planted, nullptr);
+        return made && planted.has_value() == plants ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(TemporaryFiles, TemporaryFilesAreEmptyFilesOrPackageFoldersUnderTMPDIR) {
