@@ -282,7 +282,7 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
         // Paths from the export folder, for notices and the report.
         const std::string folderPrefix =
             sheet.folder == 0 ? std::string() : scan.groups[sheet.folder - 1] + "/";
-        const std::string notePath = folderPrefix + sheet.noteName;
+        const std::string notePath = scan.notePath(sheet);
         const std::string wanted = lastPathComponentDeletingPathExtension(sheet.noteName) + ".inkvale";
         NameChange change;
         sheet.packageName = names[sheet.folder].assign(wanted, &change);
@@ -313,8 +313,8 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     return scan;
 }
 
-bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* error,
-                     UserInterface* progress) {
+bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* error, UserInterface* progress,
+                     std::vector<Notice>* notices) {
     // Written under a hidden name beside its own and renamed once whole, so the
     // export never shows up in part. Messages name the export's own paths.
     const fs::path stagingURL = exportURL.parent_path() / ("." + exportURL.filename().native() + ".partial");
@@ -348,6 +348,8 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
         std::uint32_t folder = UINT32_MAX;
         FileDescriptor fd{-1};
     };
+    // Sheets whose date the file system couldn't hold; one element per sheet, so threads never share one.
+    std::vector<char> undated(scan.sheets.size(), 0);
     const bool wrote = forEachInParallel<OpenFolder>(
         scan.sheets.size(), ConversionPhase::WritingPackages, progress, scan.folderURL, &written,
         [&](std::size_t i) { return noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
@@ -380,11 +382,20 @@ bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* e
                                     Error(ErrorKind::WriteFailed, exportFolders[planned.folder], errno));
                 openFolder.folder = planned.folder;
             }
-            return sheet->writeInFolder(openFolder.fd.get(), exportFolders[planned.folder],
-                                        planned.packageName, sheetError);
+            if (!sheet->writeInFolder(openFolder.fd.get(), exportFolders[planned.folder], planned.packageName,
+                                      sheetError))
+                return false;
+            undated[i] = sheet->modificationDateWasLeftOut();
+            return true;
         });
     if (!wrote) return fail(std::move(written));
     if (!moveItemAtURL(stagingURL, exportURL, &written)) return fail(std::move(written));
+    // Found only by writing, so told after what reading the notes found.
+    for (std::size_t i = 0; i < undated.size() && notices != nullptr; ++i) {
+        if (undated[i])
+            notices->push_back(
+                undatedPackageNotice(scan.notePath(scan.sheets[i]), *scan.sheets[i].modificationDate));
+    }
     return true;
 }
 
@@ -407,7 +418,7 @@ bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
     if (!temporaryDirectory) return false;
     if (planted) scan->summary.notices.push_back(temporaryAreaNotice(planted->url, planted->reason));
     const fs::path exportURL = *temporaryDirectory / kExportFolderName;
-    if (!writeFolderScan(*scan, exportURL, error, userInterface_)) {
+    if (!writeFolderScan(*scan, exportURL, error, userInterface_, &scan->summary.notices)) {
         // A failed run leaves nothing behind in the temporary area.
         removeUniqueTemporaryDirectory(*temporaryDirectory, nullptr);
         return false;

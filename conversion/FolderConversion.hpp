@@ -48,6 +48,10 @@ struct FolderScan {
     std::filesystem::path noteFolder(const PlannedSheet& sheet) const {
         return sheet.folder == 0 ? folderURL : folderURL / groups[sheet.folder - 1];
     }
+    // The note's path from the export folder ("Group/Note.txt"), for notices and reports.
+    std::string notePath(const PlannedSheet& sheet) const {
+        return sheet.folder == 0 ? sheet.noteName : groups[sheet.folder - 1] + "/" + sheet.noteName;
+    }
     // base and then base/group for every group, in the order of PlannedSheet::folder.
     std::vector<std::filesystem::path> folders(const std::filesystem::path& base) const {
         std::vector<std::filesystem::path> paths{base};
@@ -77,7 +81,8 @@ Alert noFilesFoundAlert(const std::filesystem::path& folderURL);
 // Writes the scan's sheets into exportURL (which must not exist yet), reading
 // each note again. The folder appears under its name only once whole. False,
 // with the error set, at the first failure; what was written is removed again.
+// notices, when not null, gets what only writing finds (a date the file system can't hold).
 bool writeFolderScan(const FolderScan& scan, const std::filesystem::path& exportURL, Error* error,
-                     UserInterface* progress = nullptr);
+                     UserInterface* progress = nullptr, std::vector<Notice>* notices = nullptr);
 
 }  // namespace ni

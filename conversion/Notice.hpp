@@ -89,6 +89,8 @@ void appendNoteNotices(const std::string& notePath, const NoteFacts& facts, cons
 // "Pictures" is left out (an export may always have one); nothing when no other is left.
 void appendEmptySubFoldersNotice(const std::vector<std::string>& subFolders, std::vector<Notice>& notices);
 
+// The notice for a sheet whose Modified date the file system can't hold.
+Notice undatedPackageNotice(const std::string& notePath, Date modified);
 // The notice for a temporary container that wasn't this user's own.
 Notice temporaryAreaNotice(const std::filesystem::path& planted, const std::string& reason);
 

@@ -3,7 +3,9 @@
 #include <unicode/timezone.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <memory>
 #include <numeric>
 
@@ -266,6 +268,16 @@ std::string dateLocaleAdvice(const std::string& locale) {
 }
 
 }  // namespace
+
+Notice undatedPackageNotice(const std::string& notePath, Date modified) {
+    const std::chrono::year_month_day day(std::chrono::floor<std::chrono::days>(modified));
+    char text[40];
+    std::snprintf(text, sizeof text, "%d-%02u-%02u", int(day.year()), unsigned(day.month()),
+                  unsigned(day.day()));
+    return {NoticeKind::UnreadDate, notePath,
+            "Modified " + inQuotes(text) +
+                " can’t be stored as the package’s date on this disk; the package is dated now."};
+}
 
 Notice temporaryAreaNotice(const fs::path& planted, const std::string& reason) {
     return {NoticeKind::TemporaryArea, "",

@@ -78,10 +78,13 @@ timespec toTimespec(Date date) {
     return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
 }
 
+// applyDate's answer for a date the file system can't hold: left unapplied.
+constexpr int kDateNotStored = -1;
+
 // Sets the access and modification times of `path` beneath `folderFd` (of
 // folderFd itself when path is empty) to when, exactly or not at all: a file
 // system clamps a time it can't hold to its limits without a word, which would
-// date the item wrongly. Links are never followed. 0 or the errno.
+// date the item wrongly. Links are never followed. 0, kDateNotStored or the errno.
 int applyDate(int folderFd, const std::string& path, Date when) {
     const timespec time = toTimespec(when);
     const timespec times[2] = {time, time};
@@ -97,14 +100,14 @@ int applyDate(int folderFd, const std::string& path, Date when) {
     if (time.tv_sec >= 315532800 && time.tv_sec < 2145916800) return setTimes(times) == 0 ? 0 : errno;
     struct stat before {};
     if (stat(&before) != 0) return errno;
-    if (setTimes(times) != 0) return errno == EINVAL || errno == EOVERFLOW ? 0 : errno;
+    if (setTimes(times) != 0) return errno == EINVAL || errno == EOVERFLOW ? kDateNotStored : errno;
     struct stat after {};
     if (stat(&after) != 0) return errno;
     if (after.st_mtim.tv_sec == time.tv_sec && after.st_mtim.tv_nsec == time.tv_nsec) return 0;
     // A coarser clock (whole seconds, two seconds) rounds; only a clamp far away counts.
     if (after.st_mtim.tv_sec - time.tv_sec <= 2 && time.tv_sec - after.st_mtim.tv_sec <= 2) return 0;
     const timespec previous[2] = {before.st_atim, before.st_mtim};
-    return setTimes(previous) == 0 ? 0 : errno;
+    return setTimes(previous) == 0 ? kDateNotStored : errno;
 }
 
 }  // namespace
@@ -156,9 +159,11 @@ bool FileWrapper::writeInFolder(int folderFd, const fs::path& folderURL, const s
             if (!child->writeInFolder(folderFd, folderURL, path + "/" + childName, error)) return false;
         }
         // Applied last, after everything inside is written; access time likewise.
+        modificationDateLeftOut_ = false;
         if (modificationDate) {
-            if (const int failed = applyDate(folderFd, path, *modificationDate))
-                return setError(error, writeError(url, failed));
+            const int failed = applyDate(folderFd, path, *modificationDate);
+            modificationDateLeftOut_ = failed == kDateNotStored;
+            if (failed > 0) return setError(error, writeError(url, failed));
         }
         return true;
     }
@@ -192,9 +197,11 @@ bool FileWrapper::writeInFolder(int folderFd, const fs::path& folderURL, const s
         const timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(item.get(), times);
     }
+    modificationDateLeftOut_ = false;
     if (modificationDate) {
-        if (const int failed = applyDate(item.get(), {}, *modificationDate))
-            return setError(error, writeError(url, failed));
+        const int failed = applyDate(item.get(), {}, *modificationDate);
+        modificationDateLeftOut_ = failed == kDateNotStored;
+        if (failed > 0) return setError(error, writeError(url, failed));
     }
     if (const int closeError = item.close()) return setError(error, writeError(url, closeError));
     return true;

@@ -48,6 +48,8 @@ public:
     // file system can't hold (it would store another) is left unapplied.
     std::optional<Date> creationDate;
     std::optional<Date> modificationDate;
+    // Whether the last write left modificationDate unapplied for that reason.
+    bool modificationDateWasLeftOut() const noexcept { return modificationDateLeftOut_; }
 
     // Writes the node at url, which must not exist: nothing is ever written
     // over an existing item. False with the error set on failure; a failed
@@ -68,6 +70,7 @@ private:
     FileDescriptor opened_{-1};  // what a reference copies from, when opened already
     std::string filename_;
     std::string preferredFilename_;
+    mutable bool modificationDateLeftOut_ = false;  // an outcome of writing, not part of the tree
 };
 
 }  // namespace ni

@@ -218,6 +218,7 @@ TEST_F(FileWrapperWrite, DatesAreAppliedExactlyOrNotAtAll) {
         ASSERT_TRUE(folder->writeToURL(url, &error)) << error.message();
         const auto seconds = duration_cast<std::chrono::seconds>((day + 15h + 4min).time_since_epoch()).count();
         EXPECT_EQ(modified(url) == seconds, applied) << url;
+        EXPECT_EQ(folder->modificationDateWasLeftOut(), !applied);
         // Unapplied means the time the item got when written, not a clamped one.
         EXPECT_TRUE(applied || std::abs(modified(url) - ::time(nullptr)) < 3600) << modified(url);
     }
