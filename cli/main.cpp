@@ -66,18 +66,12 @@ void printUsage(std::ostream& out) {
         << "2 wrong usage, 3 nothing to convert, 4 warnings with --strict.\n";
 }
 
-// The command line's side of the window: alerts and errors on stderr, the
-// folder panel answered with the output folder, the file viewer with stdout.
+// What the controller needs of the command line: alerts, errors and progress on stderr.
 class CommandLineInterface : public ni::UserInterface {
 public:
-    CommandLineInterface(fs::path outputFolder, bool quiet, bool printsMovedPath)
-        : outputFolder_(std::move(outputFolder)),
-          quiet_(quiet),
-          printsMovedPath_(printsMovedPath),
-          showProgress_(!quiet && ::isatty(STDERR_FILENO)) {}
+    explicit CommandLineInterface(bool quiet)
+        : quiet_(quiet), showProgress_(!quiet && ::isatty(STDERR_FILENO)) {}
 
-    bool hasWindow() const override { return false; }
-    void setStatusText(const std::string&) override {}
     int runAlert(const ni::Alert& alert) override {
         endProgressLine();
         std::cerr << kProgram << ": " << alert.messageText << ". " << alert.informativeText << "\n";
@@ -86,16 +80,6 @@ public:
     void presentError(const ni::Error& error) override {
         endProgressLine();
         std::cerr << kProgram << ": " << error.message() << "\n";
-    }
-    void chooseFolder(ni::PanelPresentation,
-                      std::function<void(std::optional<fs::path>)> completion) override {
-        completion(outputFolder_);
-    }
-    void revealInFileViewer(const fs::path& url) override {
-        movedTo_ = url;
-        if (!printsMovedPath_) return;
-        std::cout << url.native() << "\n";
-        flushStandardOutput();
     }
     void conversionProgress(ni::ConversionPhase phase, std::size_t done, std::size_t total) override {
         if (!showProgress_) return;
@@ -110,16 +94,12 @@ public:
         if (progressLineOpen_) std::fputs("\r\033[K", stderr);
         progressLineOpen_ = false;
     }
-    const std::optional<fs::path>& movedTo() const { return movedTo_; }
     bool quiet() const { return quiet_; }
 
 private:
-    fs::path outputFolder_;
     bool quiet_;
-    bool printsMovedPath_;
     bool showProgress_;
     bool progressLineOpen_ = false;
-    std::optional<fs::path> movedTo_;
 };
 
 std::string plural(std::size_t count, const char* one, const char* many) {
@@ -181,10 +161,31 @@ void printSheet(const ni::FolderScan& scan, const ni::PlannedSheet& sheet, const
     ni::dieOfSignal(signalNumber != 0 ? signalNumber : SIGTERM);
 }
 
-int dryRun(const fs::path& folder, CommandLineInterface& ui, const ReportRequest& report, bool strict) {
+// Each group with its sheets, then the export folder's own sheets, as they would be written.
+void printTree(const ni::FolderScan& scan) {
+    std::cout << ni::kExportFolderName << "/\n";
+    std::vector<std::vector<const ni::PlannedSheet*>> byFolder(scan.groups.size() + 1);
+    for (const ni::PlannedSheet& sheet : scan.sheets) byFolder[sheet.folder].push_back(&sheet);
+    for (std::size_t g = 0; g < scan.groups.size(); ++g) {
+        std::cout << "    " << scan.groups[g] << "/\n";
+        for (const ni::PlannedSheet* sheet : byFolder[g + 1]) printSheet(scan, *sheet, "        ");
+    }
+    for (const ni::PlannedSheet* sheet : byFolder[0]) printSheet(scan, *sheet, "    ");
+    flushStandardOutput();
+}
+
+// Whether --strict fails the run. What another user planted in the temporary
+// area says nothing of the sheets: it must not be a way to fail someone's runs.
+std::size_t strictWarnings(const ni::ConversionSummary& summary) {
+    return static_cast<std::size_t>(
+        std::count_if(summary.notices.begin(), summary.notices.end(),
+                      [](const ni::Notice& notice) { return notice.kind != ni::NoticeKind::TemporaryArea; }));
+}
+
+int dryRun(ni::AppDelegate& controller, const fs::path& folder, CommandLineInterface& ui,
+           const ReportRequest& report, bool strict) {
     ni::Error error;
-    // Nothing is written, so no note's bytes are kept for the writing.
-    const auto scan = ni::scanFolderAtURL(folder, &error, &ui, report.file.has_value(), 0);
+    const auto scan = controller.scanFolderForDryRun(folder, &error);
     ui.endProgressLine();
     if (ni::cancellationRequested()) stopForSignal();
     if (!scan) {
@@ -195,23 +196,45 @@ int dryRun(const fs::path& folder, CommandLineInterface& ui, const ReportRequest
         ui.runAlert(ni::noFilesFoundAlert(folder));
         return kNothingToConvert;
     }
-    // A report on standard output takes the tree's place there.
-    if (report.file != "-") {
-        std::cout << ni::kExportFolderName << "/\n";
-        // Each group with its sheets, then the export folder's own sheets, as written.
-        std::vector<std::vector<const ni::PlannedSheet*>> byFolder(scan->groups.size() + 1);
-        for (const ni::PlannedSheet& sheet : scan->sheets) byFolder[sheet.folder].push_back(&sheet);
-        for (std::size_t g = 0; g < scan->groups.size(); ++g) {
-            std::cout << "    " << scan->groups[g] << "/\n";
-            for (const ni::PlannedSheet* sheet : byFolder[g + 1]) printSheet(*scan, *sheet, "        ");
-        }
-        for (const ni::PlannedSheet* sheet : byFolder[0]) printSheet(*scan, *sheet, "    ");
-        flushStandardOutput();
-    }
+    if (report.file != "-") printTree(*scan);  // a report on standard output takes the tree's place
     printNotices(scan->summary.notices);
     if (!ui.quiet()) printSummary(scan->summary, "", true);
     if (!report.write(scan->summary, std::nullopt)) return kFailed;
-    return strict && !scan->summary.notices.empty() ? kStrictNotices : kConverted;
+    return strict && strictWarnings(scan->summary) > 0 ? kStrictNotices : kConverted;
+}
+
+int convert(ni::AppDelegate& controller, const fs::path& folder, const fs::path& output,
+            CommandLineInterface& ui, const ReportRequest& report, bool strict) {
+    const ni::ConversionOutcome outcome = controller.runFolderConversionAtURL(folder);
+    ui.endProgressLine();
+    if (ni::cancellationRequested()) {
+        controller.discardExport();
+        stopForSignal();
+    }
+    if (outcome == ni::ConversionOutcome::NothingToConvert) return kNothingToConvert;
+    if (outcome == ni::ConversionOutcome::Failed) return kFailed;
+    const ni::ConversionSummary& summary = controller.lastConversionSummary();
+    printNotices(summary.notices);
+    if (const std::size_t warnings = strictWarnings(summary); strict && warnings > 0) {
+        std::cerr << kProgram << ": nothing was moved: " << plural(warnings, "warning", "warnings")
+                  << " with --strict\n";
+        controller.discardExport();
+        return report.write(summary, std::nullopt) ? kStrictNotices : kFailed;
+    }
+    ni::Error error;
+    const auto moved = controller.moveExportToFolder(output, &error);
+    controller.discardExport();  // an export that wasn't moved doesn't outlive the run
+    if (ni::cancellationRequested()) stopForSignal();
+    if (!moved) {
+        if (error.kind() != ni::ErrorKind::Cancelled) ui.presentError(error);
+        return kFailed;
+    }
+    if (report.file != "-") {  // a report on standard output takes the path's place
+        std::cout << moved->native() << "\n";
+        flushStandardOutput();
+    }
+    if (!ui.quiet()) printSummary(summary, ni::displayPath(*moved), false);
+    return report.write(summary, moved) ? kConverted : kFailed;
 }
 
 // Standard output is checked once everything is written to it, as a full
@@ -230,53 +253,58 @@ int closeStandardOutput(int status) {
     return status == kUsage ? kUsage : kFailed;
 }
 
-int run(int argc, char* argv[]) {
-    // A file-size limit shows up as a write error naming the file, not as a killed process;
-    // a closed pipe on standard output as a write error too.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-    // Ctrl-C, a closed terminal or a kill stop the run between two files; what it wrote goes.
-    ni::requestCancellationOnTerminationSignals();
-
+// The command line as given.
+struct Arguments {
+    fs::path folder;
     fs::path output = ".";
     bool quiet = false;
-    bool dry = false;
+    bool dryRun = false;
     bool strict = false;
     ReportRequest report;
+    std::optional<std::string> dateLocale;
+};
+
+int usageError(const std::string& message) {
+    if (!message.empty()) std::cerr << kProgram << ": " << message << "\n";
+    std::cerr << "Try '" << kProgram << " --help' for more information.\n";
+    return kUsage;
+}
+
+// Reads the options; an exit status when the run ends here (help, version, wrong usage).
+std::optional<int> parseArguments(int argc, char* argv[], Arguments& arguments) {
     enum LongOnly { kReport = 256, kStrict, kDateLocale };
-    static const option options[] = {
-        {"output", required_argument, nullptr, 'o'},       {"dry-run", no_argument, nullptr, 'n'},
-        {"quiet", no_argument, nullptr, 'q'},              {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},            {"report", required_argument, nullptr, kReport},
-        {"strict", no_argument, nullptr, kStrict},         {"date-locale", required_argument, nullptr, kDateLocale},
-        {nullptr, 0, nullptr, 0}};
-    int option = 0;
-    while ((option = ::getopt_long(argc, argv, "o:nqhV", options, nullptr)) != -1) {
+    static const option options[] = {{"output", required_argument, nullptr, 'o'},
+                                     {"dry-run", no_argument, nullptr, 'n'},
+                                     {"quiet", no_argument, nullptr, 'q'},
+                                     {"help", no_argument, nullptr, 'h'},
+                                     {"version", no_argument, nullptr, 'V'},
+                                     {"report", required_argument, nullptr, kReport},
+                                     {"strict", no_argument, nullptr, kStrict},
+                                     {"date-locale", required_argument, nullptr, kDateLocale},
+                                     {nullptr, 0, nullptr, 0}};
+    for (int option = 0; (option = ::getopt_long(argc, argv, "o:nqhV", options, nullptr)) != -1;) {
         switch (option) {
             case 'o':
-                output = optarg;
+                arguments.output = optarg;
                 break;
             case 'n':
-                dry = true;
+                arguments.dryRun = arguments.report.dryRun = true;
                 break;
             case 'q':
-                quiet = true;
+                arguments.quiet = true;
                 break;
             case kReport:
-                report.file = optarg;
+                arguments.report.file = optarg;
                 break;
             case kStrict:
-                strict = true;
+                arguments.strict = true;
                 break;
             case kDateLocale:
                 // An explicit choice wins over the environment, for dates only.
-                if (const auto locale = ni::knownDateLocale(optarg)) {
-                    ni::setDateLocaleOverride(*locale);
-                    break;
-                }
-                std::cerr << kProgram << ": unknown date locale “" << optarg << "”\n"
-                          << "Try '" << kProgram << " --help' for more information.\n";
-                return kUsage;
+                arguments.dateLocale = ni::knownDateLocale(optarg);
+                if (!arguments.dateLocale)
+                    return usageError(std::string("unknown date locale “") + optarg + "”");
+                break;
             case 'h':
                 printUsage(std::cout);
                 return kConverted;
@@ -284,77 +312,50 @@ int run(int argc, char* argv[]) {
                 std::cout << kProgram << " " << ni::config::kVersion << "\n";
                 return kConverted;
             default:
-                std::cerr << "Try '" << kProgram << " --help' for more information.\n";
-                return kUsage;
+                return usageError("");
         }
     }
-    if (argc - optind != 1) {
-        std::cerr << kProgram << ": " << (argc - optind == 0 ? "missing EXPORT_FOLDER" : "too many arguments")
-                  << "\n"
-                  << "Try '" << kProgram << " --help' for more information.\n";
-        return kUsage;
-    }
-    const fs::path folder = argv[optind];
-    // Nothing is ever written inside the export folder: asking for it is a usage error.
+    if (argc - optind != 1)
+        return usageError(argc - optind == 0 ? "missing EXPORT_FOLDER" : "too many arguments");
+    arguments.folder = argv[optind];
+    return std::nullopt;
+}
+
+int run(int argc, char* argv[]) {
+    // A file-size limit shows up as a write error naming the file, not as a killed process;
+    // a closed pipe on standard output as a write error too.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    // Ctrl-C, a closed terminal or a kill stop the run between two files; what it wrote goes.
+    ni::requestCancellationOnTerminationSignals();
+    Arguments arguments;
+    if (const auto status = parseArguments(argc, argv, arguments)) return *status;
+
+    // Destinations are checked before any note is read; nothing is ever
+    // written inside the export folder: asking for it is a usage error.
     const auto refused = [](const ni::Error& error) {
         std::cerr << kProgram << ": " << error.message() << "\n";
         return error.kind() == ni::ErrorKind::InsideExport ? kUsage : kFailed;
     };
-    if (ni::Error error;
-        report.file && *report.file != "-" && !ni::checkReportDestination(*report.file, folder, &error))
+    const std::optional<fs::path>& reportFile = arguments.report.file;
+    if (ni::Error error; reportFile && *reportFile != "-" &&
+                         !ni::checkReportDestination(*reportFile, arguments.folder, &error))
         return refused(error);
-    report.dryRun = dry;
     // Where the system's own resolution of links and ".." leads, so that what is
     // checked, made, moved into and printed is one folder.
-    const fs::path absoluteOutput = ni::resolvedLocation(output).value_or(output);
+    const fs::path output = ni::resolvedLocation(arguments.output).value_or(arguments.output);
+    if (ni::Error error; !ni::checkExportDestination(output, arguments.folder, &error)) return refused(error);
+
     // Runs killed earlier (or cut by a power loss) left their temporary folders.
     ni::removeAbandonedTemporaryDirectories();
-    CommandLineInterface ui(absoluteOutput, quiet, report.file != "-");
-    // A destination that can't take the export fails the run before any note is read.
-    if (ni::Error error; !ni::checkExportDestination(absoluteOutput, folder, &error)) {
-        ui.endProgressLine();
-        return refused(error);
-    }
-    if (dry) return dryRun(folder, ui, report, strict);
-
+    CommandLineInterface ui(arguments.quiet);
     ni::AppDelegate controller(&ui);
-    controller.setRecordsSheets(report.file.has_value());
-    const ni::ConversionOutcome outcome = controller.runFolderConversionAtURL(folder);
-    ui.endProgressLine();
-    if (ni::cancellationRequested()) {
-        controller.applicationWillTerminate();
-        stopForSignal();
-    }
-    if (outcome == ni::ConversionOutcome::NothingToConvert) return kNothingToConvert;
-    if (outcome == ni::ConversionOutcome::Failed) return kFailed;
-    const ni::ConversionSummary& summary = controller.lastConversionSummary();
-    printNotices(summary.notices);
-    // What another user planted in the temporary area says nothing of the sheets:
-    // it must not be a way to fail someone else's strict runs.
-    const auto aboutTheSheets =
-        std::count_if(summary.notices.begin(), summary.notices.end(),
-                      [](const ni::Notice& n) { return n.kind != ni::NoticeKind::TemporaryArea; });
-    if (strict && aboutTheSheets > 0) {
-        std::cerr << kProgram << ": nothing was moved: "
-                  << plural(static_cast<std::size_t>(aboutTheSheets), "warning", "warnings")
-                  << " with --strict\n";
-        controller.applicationWillTerminate();
-        return report.write(summary, std::nullopt) ? kStrictNotices : kFailed;
-    }
-
-    ni::Error error;
-    if (!ni::createDirectoryAtURL(absoluteOutput, &error)) {
-        ui.presentError(error);
-        controller.applicationWillTerminate();
-        return kFailed;
-    }
-    controller.saveFiles();
-    // An export that wasn't moved doesn't outlive the run.
-    controller.applicationWillTerminate();
-    if (ni::cancellationRequested()) stopForSignal();
-    if (!ui.movedTo()) return kFailed;
-    if (!quiet) printSummary(summary, ni::displayPath(*ui.movedTo()), false);
-    return report.write(summary, ui.movedTo()) ? kConverted : kFailed;
+    ni::ConversionOptions options;
+    options.dateLocale = arguments.dateLocale;
+    options.recordSheets = reportFile.has_value();
+    controller.setConversionOptions(options);
+    if (arguments.dryRun) return dryRun(controller, arguments.folder, ui, arguments.report, arguments.strict);
+    return convert(controller, arguments.folder, output, ui, arguments.report, arguments.strict);
 }
 
 }  // namespace

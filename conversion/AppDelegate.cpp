@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "conversion/FolderConversion.hpp"
 #include "conversion/UserInterface.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
@@ -82,7 +83,9 @@ bool checkReportDestination(const std::filesystem::path& reportURL, const std::f
     return true;
 }
 
-AppDelegate::AppDelegate(UserInterface* userInterface) : userInterface_(userInterface) {}
+AppDelegate::AppDelegate(UserInterface* userInterface) : userInterface_(userInterface) {
+    options_.recordSheets = true;  // the window can save a report of any conversion
+}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -110,19 +113,65 @@ void AppDelegate::saveFiles() {
                                                                        : PanelPresentation::ApplicationModal;
     userInterface_->chooseFolder(presentation, [this](std::optional<std::filesystem::path> folder) {
         if (!folder || !exportURL_) return;
-        const std::filesystem::path source = *exportURL_;
-        const std::filesystem::path destination = *folder / source.filename();
         Error error;
-        if (!checkExportDestination(*folder, summary_.source, &error) ||
-            !moveItemAtURL(source, destination, &error)) {
-            // The export stays pending, so another folder can be tried.
-            if (error.kind() != ErrorKind::Cancelled) userInterface_->presentError(error);
-            return;
-        }
-        removeEmptyParentOf(source);
-        userInterface_->revealInFileViewer(destination);
-        setExportURL(std::nullopt);
+        const auto moved = moveExportToFolder(*folder, &error);
+        // Failed, the export stays pending, so another folder can be tried.
+        if (!moved && error.kind() != ErrorKind::Cancelled) userInterface_->presentError(error);
+        if (moved) userInterface_->revealInFileViewer(*moved);
     });
+}
+
+bool AppDelegate::convertFolderAtURL(const std::filesystem::path& folderURL, Error* error) {
+    ConversionOptions options = options_;
+    options.progress = userInterface_;
+    auto scan = scanFolderAtURL(folderURL, options, error);
+    if (!scan) return false;
+    if (scan->empty()) {
+        if (userInterface_ != nullptr) userInterface_->runAlert(noFilesFoundAlert(folderURL));
+        return false;
+    }
+    std::optional<RefusedContainer> planted;
+    const auto temporaryDirectory = createUniqueTemporaryDirectory(std::nullopt, &planted, error);
+    if (!temporaryDirectory) return false;
+    if (planted) scan->summary.notices.push_back(temporaryAreaNotice(planted->url, planted->reason));
+    const std::filesystem::path exportURL = *temporaryDirectory / kExportFolderName;
+    if (!writeFolderScan(*scan, exportURL, options, error)) {
+        // A failed run leaves nothing behind in the temporary area.
+        removeUniqueTemporaryDirectory(*temporaryDirectory, nullptr);
+        return false;
+    }
+    summary_ = std::move(scan->summary);
+    setExportURL(exportURL);
+    return true;
+}
+
+std::optional<FolderScan> AppDelegate::scanFolderForDryRun(const std::filesystem::path& folderURL,
+                                                           Error* error) {
+    ConversionOptions options = options_;
+    options.progress = userInterface_;
+    options.keptNoteBytes = 0;  // nothing is written, so no note's bytes are kept for the writing
+    return scanFolderAtURL(folderURL, options, error);
+}
+
+std::optional<std::filesystem::path> AppDelegate::moveExportToFolder(const std::filesystem::path& folder,
+                                                                     Error* error) {
+    if (!exportURL_) return std::nullopt;
+    const std::filesystem::path source = *exportURL_;
+    const std::filesystem::path destination = folder / source.filename();
+    if (!checkExportDestination(folder, summary_.source, error) || !createDirectoryAtURL(folder, error) ||
+        !moveItemAtURL(source, destination, error))
+        return std::nullopt;
+    removeEmptyParentOf(source);
+    exportURL_.reset();
+    setExportURL(std::nullopt);
+    return destination;
+}
+
+void AppDelegate::discardExport() {
+    if (!exportURL_) return;
+    removeExport(*exportURL_);
+    exportURL_.reset();
+    setExportURL(std::nullopt);
 }
 
 void AppDelegate::dragViewDidReceiveURL(const std::filesystem::path& url) { runFolderConversionAtURL(url); }

@@ -7,8 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "conversion/ConversionSummary.hpp"
+#include "conversion/FolderConversion.hpp"
 #include "conversion/NIDragViewDelegate.hpp"
-#include "conversion/Notice.hpp"
 
 namespace ni {
 
@@ -18,19 +19,6 @@ class UserInterface;
 inline constexpr std::string_view kExportFolderName = "Notara Export";
 inline constexpr std::string_view kLabelIdle = "DRAG NOTARA FOLDER HERE";
 inline constexpr std::string_view kLabelExportPending = "IMPORT SUCCESSFUL";
-
-// What the last conversion found, for summaries.
-struct ConversionSummary {
-    std::size_t notes = 0;
-    std::size_t pictures = 0;
-    std::size_t subFolders = 0;
-    std::size_t skippedLinks = 0;
-
-    std::filesystem::path source;     // the export folder
-    std::string dateLocale;           // the ICU locale dates were read in
-    std::vector<Notice> notices;      // in the order of the walk
-    std::vector<SheetRecord> sheets;  // in the order of the walk; kept only when asked for
-};
 
 // Cancelled: the user or a signal stopped it; nothing of it is left and nothing is shown.
 enum class ConversionOutcome { Converted, NothingToConvert, Failed, Cancelled };
@@ -73,23 +61,39 @@ public:
     void dragViewDidReceiveURL(const std::filesystem::path& url) override;
     ConversionOutcome runFolderConversionAtURL(const std::filesystem::path& url);
 
+    // The controller's operations, the same for the window and the command line.
+
     // Converts every note of folderURL into "Notara Export" in a new unique
     // temporary folder and makes it the pending export. False with the error set
     // on failure (the temporary folder is removed again); false with the error
     // untouched after the "No files found" alert.
     bool convertFolderAtURL(const std::filesystem::path& folderURL, Error* error);
-    const ConversionSummary& lastConversionSummary() const noexcept { return summary_; }
-    // Whether conversions keep a record of every sheet in their summary, for reports.
-    void setRecordsSheets(bool records) noexcept { recordsSheets_ = records; }
+    // Reads and checks every note of folderURL as a conversion would, and writes
+    // nothing: what a dry run shows. Nothing, with the error set, on failure.
+    std::optional<FolderScan> scanFolderForDryRun(const std::filesystem::path& folderURL, Error* error);
+    // Moves the pending export into folder (made, with its parents, when missing)
+    // after checkExportDestination; it is no longer pending then. Where it went,
+    // or nothing with the error set, the export still pending.
+    std::optional<std::filesystem::path> moveExportToFolder(const std::filesystem::path& folder,
+                                                            Error* error);
+    // Removes the pending export, and its emptied temporary folder.
+    void discardExport();
 
-    // Removes a pending export (and its emptied temporary folder) at quit.
+    const ConversionSummary& lastConversionSummary() const noexcept { return summary_; }
+    // How conversions run: the date locale and whether summaries keep a record
+    // of every sheet, for reports (the window keeps them: it can save a report).
+    const ConversionOptions& conversionOptions() const noexcept { return options_; }
+    void setConversionOptions(ConversionOptions options) { options_ = std::move(options); }
+
+    // Removes a pending export (and its emptied temporary folder) at quit,
+    // without touching the window, which may be gone.
     void applicationWillTerminate();
 
 private:
     UserInterface* userInterface_;
     std::optional<std::filesystem::path> exportURL_;
     ConversionSummary summary_;
-    bool recordsSheets_ = true;
+    ConversionOptions options_;
 };
 
 }  // namespace ni

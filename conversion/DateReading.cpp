@@ -21,11 +21,6 @@ namespace ni {
 
 namespace {
 
-std::optional<std::string>& dateLocaleOverride() {
-    static std::optional<std::string> name;
-    return name;
-}
-
 // "de_DE.UTF-8" and "de_DE@euro" name the ICU locale "de_DE"; C and POSIX the
 // POSIX variant of English.
 std::string icuLocaleName(std::string name) {
@@ -246,19 +241,9 @@ const DateParser* dateParser(const std::string& locale) {
 
 }  // namespace
 
-std::string dateLocaleName() {
-    if (const auto& chosen = dateLocaleOverride()) return *chosen;
-    return icuLocaleName(localeVariable().second);
-}
+std::string dateLocaleName() { return icuLocaleName(localeVariable().second); }
 
-DateLocaleSource dateLocaleSource() {
-    if (dateLocaleOverride()) return DateLocaleSource::Override;
-    return localeVariable().first;
-}
-
-void setDateLocaleOverride(std::optional<std::string> localeName) {
-    dateLocaleOverride() = std::move(localeName);
-}
+DateLocaleSource dateLocaleSource() { return localeVariable().first; }
 
 std::optional<std::string> knownDateLocale(const std::string& name) {
     // An empty name is no choice (the environment reads it as C; an option doesn't).

@@ -128,15 +128,244 @@ std::shared_ptr<const SheetTemplate> loadSheetTemplate(Error* error) {
     return sheetTemplate;
 }
 
-}  // namespace
+// ----- Walk: which entries are notes, which folders are groups, what is skipped.
 
-bool isNoteName(const std::string& name) {
-    static const std::vector<std::string> plainText = {std::string(kUTTypePlainText)};
-    return pathExtensionConformsToTypes(pathExtension(name), plainText);
+// A notice of the walk with the number of notes walked before it: once the
+// notes' own notices join them, they keep the order of the walk.
+struct WalkNotice {
+    std::size_t notesBefore;
+    Notice notice;
+};
+
+struct Walk {
+    std::vector<WalkNotice> notices;
+    std::vector<std::string> groupsWithoutNotes;
+
+    void add(FolderScan& scan, std::vector<Notice> found) {
+        for (Notice& notice : found) notices.push_back({scan.sheets.size(), std::move(notice)});
+    }
+};
+
+// One sub-folder: its notes become the group's sheets; deeper folders only
+// counted, links and other files skipped.
+bool walkGroup(FolderScan& scan, const std::string& name, Walk& walk, Error* error) {
+    scan.groups.push_back(name);
+    const auto folder = static_cast<std::uint32_t>(scan.groups.size());
+    const fs::path url = scan.folderURL / name;
+    const auto children = listFolder(url, error);
+    if (!children) return false;
+    const std::size_t notesBefore = scan.sheets.size();
+    SkippedEntries skipped;
+    std::vector<Notice> notices;
+    for (const FolderEntry& child : *children) {
+        if (child.kind == EntryKind::SymbolicLink) {
+            ++scan.summary.skippedLinks;  // never followed out of the export
+            ++skipped.links;
+        } else if (child.kind == EntryKind::Directory) {
+            appendTooDeepNotice(name + "/" + child.name, countNotesBelow(url / child.name), notices);
+        } else if (isNoteName(child.name)) {
+            PlannedSheet& sheet = scan.sheets.emplace_back();
+            sheet.folder = folder;
+            sheet.noteName = child.name;
+        } else if (name != "Pictures") {  // a picture in a Pictures folder is where it belongs
+            skipped.addFile(child.name);
+        }
+    }
+    appendSkippedNotices(name, skipped, notices);
+    walk.add(scan, std::move(notices));
+    if (scan.sheets.size() == notesBefore) walk.groupsWithoutNotes.push_back(name);
+    return true;
 }
 
-std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* error, UserInterface* progress,
-                                          bool recordSheets, std::size_t keptNoteBytes) {
+// The export folder's entries in name order, a sub-folder's notes where the sub-folder comes.
+bool walkExport(FolderScan& scan, Walk& walk, Error* error) {
+    const auto entries = listFolder(scan.folderURL, error);
+    if (!entries) return false;
+    SkippedEntries skipped;
+    for (const FolderEntry& entry : *entries) {
+        if (entry.kind == EntryKind::SymbolicLink) {
+            ++scan.summary.skippedLinks;
+            ++skipped.links;
+        } else if (entry.kind == EntryKind::Directory) {
+            if (!walkGroup(scan, entry.name, walk, error)) return false;
+        } else if (isNoteName(entry.name)) {
+            scan.sheets.emplace_back().noteName = entry.name;
+        } else {
+            skipped.addFile(entry.name);
+        }
+    }
+    std::vector<Notice> closing;
+    appendSkippedNotices("", skipped, closing);
+    if (!scan.groups.empty() && walk.groupsWithoutNotes.size() == scan.groups.size())
+        appendEmptySubFoldersNotice(walk.groupsWithoutNotes, closing);
+    walk.add(scan, std::move(closing));
+    return true;
+}
+
+// ----- Plan: the first reading of every note settles its sheet.
+
+// What a note read for the first time settles of its sheet, and its facts for
+// the notices when it gives any.
+void planSheet(PlannedSheet& sheet, const NINote& note, const fs::path& noteFolder) {
+    sheet.creationDate = note.creationDate;
+    sheet.modificationDate = note.modificationDate;
+    sheet.tags = note.tagCount();
+    NoteFacts facts;
+    if (note.pictureURL) {
+        sheet.picturePath = note.pictureURL->lexically_relative(noteFolder).native();
+        sheet.pictureIdentifier = newUniqueIdentifier();
+        sheet.mediaName = mediaNameForPicture(note.pictureURL->native(), sheet.pictureIdentifier);
+        const std::string wanted = note.pictureURL->filename().native();
+        if (!sheet.mediaName.starts_with(lastPathComponentDeletingPathExtension(wanted) + ".")) {
+            facts.mediaNameWanted = wanted;  // its stem was cut to fit the name limit
+            facts.mediaName = sheet.mediaName;
+        }
+    }
+    facts.pictureProblem = note.pictureProblem;
+    facts.pictureValue = utf8FromUTF16(note.pictureValue);
+    facts.pictureCandidates = note.pictureCandidates;
+    if (note.unreadCreated) facts.unreadCreated = utf8FromUTF16(*note.unreadCreated);
+    if (note.unreadModified) facts.unreadModified = utf8FromUTF16(*note.unreadModified);
+    facts.charactersLeftOut = charactersXMLCantHold(note);
+    facts.tags = sheet.tags;
+    if (facts.pictureProblem != PictureProblem::None || facts.unreadCreated || facts.unreadModified ||
+        facts.charactersLeftOut > 0 || !facts.mediaName.empty())
+        sheet.facts = std::make_unique<NoteFacts>(std::move(facts));
+}
+
+// Every note is read and checked before anything is written; only what the
+// writing can't find again is kept, and the bytes while the budget lasts.
+bool readNotes(FolderScan& scan, const ConversionOptions& options, const std::string& dateLocale,
+               Error* error) {
+    struct Stateless {};
+    std::atomic<std::size_t> keptBytes{0};
+    const std::vector<fs::path> noteFolders = scan.folders(scan.folderURL);
+    const auto noteURL = [&](std::size_t i) {
+        return noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName;
+    };
+    return forEachInParallel<Stateless>(
+        scan.sheets.size(), ConversionPhase::ReadingNotes, options.progress, scan.folderURL, error, noteURL,
+        [&](std::size_t i, Error* noteError, Stateless&) {
+            PlannedSheet& sheet = scan.sheets[i];
+            auto bytes = readNoteBytes(noteURL(i), noteError);
+            if (!bytes) return false;
+            const auto note = noteFromBytes(*bytes, noteURL(i), noteError, NoteParts::All, dateLocale);
+            if (!note) return false;
+            // An export of ordinary size is read only once.
+            if (keptBytes.fetch_add(bytes->size()) + bytes->size() <= options.keptNoteBytes)
+                sheet.noteBytes = std::make_unique<const std::string>(std::move(*bytes));
+            else
+                keptBytes.fetch_sub(bytes->size());
+            planSheet(sheet, *note, noteFolders[sheet.folder]);
+            return true;
+        });
+}
+
+// The report's record of a planned sheet.
+SheetRecord recordOf(const FolderScan& scan, const PlannedSheet& sheet) {
+    const std::string folderPrefix = sheet.folder == 0 ? std::string() : scan.groups[sheet.folder - 1] + "/";
+    SheetRecord record{scan.notePath(sheet), folderPrefix + sheet.packageName,
+                       std::nullopt,         sheet.tags,
+                       sheet.creationDate,   sheet.modificationDate};
+    if (!sheet.picturePath.empty()) record.picture = folderPrefix + sheet.picturePath;
+    return record;
+}
+
+// Naming follows the walk, so the same export always gets the same names, and
+// the notices come in the order of the walk. Group folders are written first
+// into the export folder, so their names are taken before any top-level sheet.
+void nameSheets(FolderScan& scan, Walk& walk, const ConversionOptions& options,
+                const std::string& dateLocale) {
+    std::vector<PackageNames> names(scan.groups.size() + 1);
+    for (const std::string& group : scan.groups) names[0].take(group);
+    std::vector<Notice>& notices = scan.summary.notices;
+    std::vector<std::string> unreadDates;
+    auto listed = walk.notices.begin();
+    for (std::size_t i = 0; i < scan.sheets.size(); ++i) {
+        for (; listed != walk.notices.end() && listed->notesBefore <= i; ++listed)
+            notices.push_back(std::move(listed->notice));
+        PlannedSheet& sheet = scan.sheets[i];
+        const std::string notePath = scan.notePath(sheet);
+        const std::string wanted = lastPathComponentDeletingPathExtension(sheet.noteName) + ".inkvale";
+        NameChange change;
+        sheet.packageName = names[sheet.folder].assign(wanted, &change);
+        appendRenameNotice(notePath, wanted, sheet.packageName, change, notices);
+        if (sheet.facts) {
+            appendNoteNotices(notePath, *sheet.facts, dateLocale, notices);
+            for (const auto& value : {sheet.facts->unreadCreated, sheet.facts->unreadModified})
+                if (value) unreadDates.push_back(*value);
+            sheet.facts.reset();  // told: its memory goes to the next notes
+        }
+        if (options.recordSheets) scan.summary.sheets.push_back(recordOf(scan, sheet));
+        scan.summary.pictures += !sheet.picturePath.empty();
+    }
+    for (; listed != walk.notices.end(); ++listed) notices.push_back(std::move(listed->notice));
+    const DateLocaleSource source = options.dateLocale ? DateLocaleSource::Override : dateLocaleSource();
+    if (auto hint = dateLocaleHint(unreadDates, dateLocale, source)) notices.push_back(std::move(*hint));
+}
+
+// ----- Write: the second reading builds each sheet and writes it.
+
+// The folder a thread wrote into last, kept open: consecutive sheets share a
+// folder, and an open per sheet would cost a path lookup each.
+struct OpenFolder {
+    std::uint32_t folder = UINT32_MAX;
+    FileDescriptor fd{-1};
+};
+
+// Where the sheets go while they are written, and the names errors give them.
+struct WriteTargets {
+    std::vector<fs::path> noteFolders, exportFolders, stagingFolders;
+};
+
+// Writes sheet i; dateLeftOut tells whether the file system couldn't hold its date.
+bool writeSheet(const FolderScan& scan, std::size_t i, const WriteTargets& targets,
+                const std::string& dateLocale, OpenFolder& open, char& dateLeftOut, Error* error) {
+    const PlannedSheet& planned = scan.sheets[i];
+    const fs::path& noteFolder = targets.noteFolders[planned.folder];
+    const fs::path noteURL = noteFolder / planned.noteName;
+    std::optional<std::string> bytes;
+    if (!planned.noteBytes && !(bytes = readNoteBytes(noteURL, error))) return false;
+    auto note =
+        noteFromBytes(bytes ? *bytes : *planned.noteBytes, noteURL, error, NoteParts::TextOnly, dateLocale);
+    if (!note) return false;
+    note->creationDate = planned.creationDate;
+    note->modificationDate = planned.modificationDate;
+    std::optional<SheetPicture> picture;
+    if (!planned.picturePath.empty()) {
+        picture =
+            openSheetPicture(noteURL, noteFolder / planned.picturePath, planned.pictureIdentifier, error);
+        if (!picture) return false;
+    }
+    const auto sheet = sheetForNote(*note, *scan.sheetTemplate, std::move(picture));
+    const fs::path& exportFolder = targets.exportFolders[planned.folder];
+    if (open.folder != planned.folder) {
+        open.fd = FileDescriptor(::open(targets.stagingFolders[planned.folder].c_str(),
+                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (open.fd.get() < 0) return setError(error, Error(ErrorKind::WriteFailed, exportFolder, errno));
+        open.folder = planned.folder;
+    }
+    if (!sheet->writeInFolder(open.fd.get(), exportFolder, planned.packageName, error)) return false;
+    dateLeftOut = sheet->modificationDateWasLeftOut();
+    return true;
+}
+
+// A folder for every group in the staging folder.
+bool makeGroupFolders(const FolderScan& scan, const fs::path& stagingURL, const fs::path& exportURL,
+                      Error* error) {
+    FileDescriptor stagingFd(::open(stagingURL.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (stagingFd.get() < 0) return setError(error, Error(ErrorKind::WriteFailed, exportURL, errno));
+    for (const std::string& group : scan.groups) {
+        if (!FileWrapper::directory({})->writeInFolder(stagingFd.get(), exportURL, group, error))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, const ConversionOptions& options,
+                                          Error* error) {
     struct stat st {};
     if (::stat(folderURL.c_str(), &st) != 0) {
         const int saved = errno;
@@ -148,164 +377,15 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
         setError(error, Error(ErrorKind::NotDirectory, folderURL));
         return std::nullopt;
     }
-    const auto entries = listFolder(folderURL, error);
-    if (!entries) return std::nullopt;
-
     FolderScan scan;
     scan.folderURL = folderURL;
+    Walk walk;
+    if (!walkExport(scan, walk, error)) return std::nullopt;
     scan.sheetTemplate = loadSheetTemplate(error);
     if (!scan.sheetTemplate) return std::nullopt;
-
-    // Notices of the listing, each after the notes listed before it, so that
-    // they keep the order of the walk once the notes' own are added.
-    std::vector<std::pair<std::size_t, Notice>> listingNotices;
-    const auto addListingNotices = [&](std::vector<Notice> notices) {
-        for (Notice& notice : notices) listingNotices.emplace_back(scan.sheets.size(), std::move(notice));
-    };
-    SkippedEntries skippedAtTop;
-    std::vector<std::string> groupsWithoutNotes;
-
-    // The walk: entries in name order, a sub-folder's notes where the sub-folder comes.
-    for (const FolderEntry& entry : *entries) {
-        if (entry.kind == EntryKind::SymbolicLink) {
-            ++scan.summary.skippedLinks;  // never followed out of the export
-            ++skippedAtTop.links;
-        } else if (entry.kind == EntryKind::Directory) {
-            scan.groups.push_back(entry.name);
-            const auto folder = static_cast<std::uint32_t>(scan.groups.size());
-            const fs::path url = folderURL / entry.name;
-            const auto children = listFolder(url, error);
-            if (!children) return std::nullopt;
-            const std::size_t notesBefore = scan.sheets.size();
-            SkippedEntries skipped;
-            std::vector<Notice> notices;
-            for (const FolderEntry& child : *children) {
-                if (child.kind == EntryKind::SymbolicLink) {
-                    ++scan.summary.skippedLinks;
-                    ++skipped.links;
-                } else if (child.kind == EntryKind::Directory) {
-                    appendTooDeepNotice(entry.name + "/" + child.name, countNotesBelow(url / child.name),
-                                        notices);
-                } else if (isNoteName(child.name)) {
-                    PlannedSheet& sheet = scan.sheets.emplace_back();
-                    sheet.folder = folder;
-                    sheet.noteName = child.name;
-                } else if (entry.name != "Pictures") {  // a picture in a Pictures folder is where it belongs
-                    skipped.addFile(child.name);
-                }
-            }
-            appendSkippedNotices(entry.name, skipped, notices);
-            addListingNotices(std::move(notices));
-            if (scan.sheets.size() == notesBefore) groupsWithoutNotes.push_back(entry.name);
-        } else if (isNoteName(entry.name)) {
-            scan.sheets.emplace_back().noteName = entry.name;
-        } else {
-            skippedAtTop.addFile(entry.name);
-        }
-    }
-    std::vector<Notice> closing;
-    appendSkippedNotices("", skippedAtTop, closing);
-    if (!scan.groups.empty() && groupsWithoutNotes.size() == scan.groups.size())
-        appendEmptySubFoldersNotice(groupsWithoutNotes, closing);
-    addListingNotices(std::move(closing));
-
-    // What the first reading found for the notices and the report; facts only
-    // for the notes that give a notice, so memory stays with the names.
-    struct FirstReading {
-        std::unique_ptr<NoteFacts> facts;
-        std::size_t tags = 0;
-    };
-    std::vector<FirstReading> readings(scan.sheets.size());
-
-    // Every note is read and checked before anything is written; only what
-    // the writing can't find again is kept.
-    struct Stateless {};
-    std::atomic<std::size_t> keptBytes{0};
-    const std::vector<fs::path> noteFolders = scan.folders(folderURL);
-    const bool read = forEachInParallel<Stateless>(
-        scan.sheets.size(), ConversionPhase::ReadingNotes, progress, folderURL, error,
-        [&](std::size_t i) { return noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
-        [&](std::size_t i, Error* noteError, Stateless&) {
-            PlannedSheet& sheet = scan.sheets[i];
-            const fs::path& noteFolder = noteFolders[sheet.folder];
-            const fs::path noteURL = noteFolder / sheet.noteName;
-            auto bytes = readNoteBytes(noteURL, noteError);
-            if (!bytes) return false;
-            const auto note = noteFromBytes(*bytes, noteURL, noteError);
-            if (!note) return false;
-            // An export of ordinary size is read only once.
-            if (keptBytes.fetch_add(bytes->size()) + bytes->size() <= keptNoteBytes)
-                sheet.noteBytes = std::make_unique<const std::string>(std::move(*bytes));
-            else
-                keptBytes.fetch_sub(bytes->size());
-            sheet.creationDate = note->creationDate;
-            sheet.modificationDate = note->modificationDate;
-            NoteFacts facts;
-            if (note->pictureURL) {
-                sheet.picturePath = note->pictureURL->lexically_relative(noteFolder).native();
-                sheet.pictureIdentifier = newUniqueIdentifier();
-                sheet.mediaName = mediaNameForPicture(note->pictureURL->native(), sheet.pictureIdentifier);
-                const std::string wanted = note->pictureURL->filename().native();
-                if (!sheet.mediaName.starts_with(lastPathComponentDeletingPathExtension(wanted) + ".")) {
-                    facts.mediaNameWanted = wanted;  // its stem was cut to fit the name limit
-                    facts.mediaName = sheet.mediaName;
-                }
-            }
-            facts.pictureProblem = note->pictureProblem;
-            facts.pictureValue = utf8FromUTF16(note->pictureValue);
-            facts.pictureCandidates = note->pictureCandidates;
-            if (note->unreadCreated) facts.unreadCreated = utf8FromUTF16(*note->unreadCreated);
-            if (note->unreadModified) facts.unreadModified = utf8FromUTF16(*note->unreadModified);
-            facts.charactersLeftOut = charactersXMLCantHold(*note);
-            facts.tags = note->tagCount();
-            readings[i].tags = facts.tags;
-            if (facts.pictureProblem != PictureProblem::None || facts.unreadCreated || facts.unreadModified ||
-                facts.charactersLeftOut > 0 || !facts.mediaName.empty())
-                readings[i].facts = std::make_unique<NoteFacts>(std::move(facts));
-            return true;
-        });
-    if (!read) return std::nullopt;
-
-    // Naming follows the walk, so the same export always gets the same names.
-    // Group folders are written first into the export folder, so their names
-    // are taken before any top-level sheet is named.
-    std::vector<PackageNames> names(scan.groups.size() + 1);
-    for (const std::string& group : scan.groups) names[0].take(group);
-    const std::string dateLocale = dateLocaleName();
-    std::vector<Notice>& notices = scan.summary.notices;
-    std::vector<std::string> unreadDates;
-    auto listed = listingNotices.begin();
-    for (std::size_t i = 0; i < scan.sheets.size(); ++i) {
-        for (; listed != listingNotices.end() && listed->first <= i; ++listed)
-            notices.push_back(std::move(listed->second));
-        PlannedSheet& sheet = scan.sheets[i];
-        // Paths from the export folder, for notices and the report.
-        const std::string folderPrefix =
-            sheet.folder == 0 ? std::string() : scan.groups[sheet.folder - 1] + "/";
-        const std::string notePath = scan.notePath(sheet);
-        const std::string wanted = lastPathComponentDeletingPathExtension(sheet.noteName) + ".inkvale";
-        NameChange change;
-        sheet.packageName = names[sheet.folder].assign(wanted, &change);
-        appendRenameNotice(notePath, wanted, sheet.packageName, change, notices);
-        if (const auto& facts = readings[i].facts) {
-            appendNoteNotices(notePath, *facts, dateLocale, notices);
-            for (const auto& value : {facts->unreadCreated, facts->unreadModified})
-                if (value) unreadDates.push_back(*value);
-        }
-        if (recordSheets) {
-            SheetRecord& record = scan.summary.sheets.emplace_back();
-            record.note = notePath;
-            record.package = folderPrefix + sheet.packageName;
-            if (!sheet.picturePath.empty()) record.picture = folderPrefix + sheet.picturePath;
-            record.tags = readings[i].tags;
-            record.created = sheet.creationDate;
-            record.modified = sheet.modificationDate;
-        }
-        readings[i] = FirstReading();  // its memory goes to the next notes
-        scan.summary.pictures += !sheet.picturePath.empty();
-    }
-    for (; listed != listingNotices.end(); ++listed) notices.push_back(std::move(listed->second));
-    if (auto hint = dateLocaleHint(unreadDates, dateLocale)) notices.push_back(std::move(*hint));
+    const std::string dateLocale = options.dateLocale.value_or(dateLocaleName());
+    if (!readNotes(scan, options, dateLocale, error)) return std::nullopt;
+    nameSheets(scan, walk, options, dateLocale);
     scan.summary.notes = scan.sheets.size();
     scan.summary.subFolders = scan.groups.size();
     scan.summary.source = folderURL;
@@ -313,87 +393,41 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, Error* erro
     return scan;
 }
 
-bool writeFolderScan(const FolderScan& scan, const fs::path& exportURL, Error* error, UserInterface* progress,
-                     std::vector<Notice>* notices) {
+bool writeFolderScan(FolderScan& scan, const fs::path& exportURL, const ConversionOptions& options,
+                     Error* error) {
     // Written under a hidden name beside its own and renamed once whole, so the
     // export never shows up in part. Messages name the export's own paths.
     const fs::path stagingURL = exportURL.parent_path() / ("." + exportURL.filename().native() + ".partial");
-    const std::vector<fs::path> noteFolders = scan.folders(scan.folderURL);
-    const std::vector<fs::path> exportFolders = scan.folders(exportURL);
-    const std::vector<fs::path> stagingFolders = scan.folders(stagingURL);
+    const WriteTargets targets{scan.folders(scan.folderURL), scan.folders(exportURL),
+                               scan.folders(stagingURL)};
     const auto fail = [&](Error failure) {
         removeItemAtURL(stagingURL, nullptr);
         return setError(error, std::move(failure));
     };
-    if (progress != nullptr)
-        progress->conversionProgress(ConversionPhase::WritingPackages, 0, scan.sheets.size());
+    if (options.progress != nullptr)
+        options.progress->conversionProgress(ConversionPhase::WritingPackages, 0, scan.sheets.size());
     Error written;
     if (!FileWrapper::directory({})->writeToURL(stagingURL, &written)) {
-        // Something left in the way is named as the export itself.
+        // Something left in the way is named as the export itself, and isn't ours to remove.
         return setError(error, Error(written.kind(), exportURL, written.osError(), written.detail()));
     }
-    {
-        FileDescriptor stagingFd(::open(stagingURL.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (stagingFd.get() < 0) return fail(Error(ErrorKind::WriteFailed, exportURL, errno));
-        for (std::uint32_t g = 1; g <= scan.groups.size(); ++g) {
-            if (!FileWrapper::directory({})->writeInFolder(stagingFd.get(), exportURL, scan.groups[g - 1],
-                                                           &written))
-                return fail(std::move(written));
-        }
-    }
-
-    // Each thread keeps the folder it wrote into last open: consecutive sheets
-    // share a folder, and an open per sheet would cost a path lookup each.
-    struct OpenFolder {
-        std::uint32_t folder = UINT32_MAX;
-        FileDescriptor fd{-1};
-    };
-    // Sheets whose date the file system couldn't hold; one element per sheet, so threads never share one.
+    if (!makeGroupFolders(scan, stagingURL, exportURL, &written)) return fail(std::move(written));
+    const std::string dateLocale = scan.summary.dateLocale;
+    // One element per sheet, so that threads never share one.
     std::vector<char> undated(scan.sheets.size(), 0);
     const bool wrote = forEachInParallel<OpenFolder>(
-        scan.sheets.size(), ConversionPhase::WritingPackages, progress, scan.folderURL, &written,
-        [&](std::size_t i) { return noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
-        [&](std::size_t i, Error* sheetError, OpenFolder& openFolder) {
-            const PlannedSheet& planned = scan.sheets[i];
-            const fs::path& noteFolder = noteFolders[planned.folder];
-            const fs::path noteURL = noteFolder / planned.noteName;
-            std::optional<std::string> bytes;
-            if (!planned.noteBytes) {
-                bytes = readNoteBytes(noteURL, sheetError);
-                if (!bytes) return false;
-            }
-            auto note =
-                noteFromBytes(bytes ? *bytes : *planned.noteBytes, noteURL, sheetError, NoteParts::TextOnly);
-            if (!note) return false;
-            note->creationDate = planned.creationDate;
-            note->modificationDate = planned.modificationDate;
-            std::optional<SheetPicture> picture;
-            if (!planned.picturePath.empty()) {
-                picture = openSheetPicture(noteURL, noteFolder / planned.picturePath,
-                                           planned.pictureIdentifier, sheetError);
-                if (!picture) return false;
-            }
-            const auto sheet = sheetForNote(*note, *scan.sheetTemplate, std::move(picture));
-            if (openFolder.folder != planned.folder) {
-                openFolder.fd = FileDescriptor(::open(stagingFolders[planned.folder].c_str(),
-                                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-                if (openFolder.fd.get() < 0)
-                    return setError(sheetError,
-                                    Error(ErrorKind::WriteFailed, exportFolders[planned.folder], errno));
-                openFolder.folder = planned.folder;
-            }
-            if (!sheet->writeInFolder(openFolder.fd.get(), exportFolders[planned.folder], planned.packageName,
-                                      sheetError))
-                return false;
-            undated[i] = sheet->modificationDateWasLeftOut();
-            return true;
+        scan.sheets.size(), ConversionPhase::WritingPackages, options.progress, scan.folderURL, &written,
+        [&](std::size_t i) { return targets.noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
+        [&](std::size_t i, Error* sheetError, OpenFolder& open) {
+            return writeSheet(scan, i, targets, dateLocale, open, undated[i], sheetError);
         });
     if (!wrote) return fail(std::move(written));
+    // Finish: the whole folder takes its name at once.
     if (!moveItemAtURL(stagingURL, exportURL, &written)) return fail(std::move(written));
     // Found only by writing, so told after what reading the notes found.
-    for (std::size_t i = 0; i < undated.size() && notices != nullptr; ++i) {
+    for (std::size_t i = 0; i < undated.size(); ++i) {
         if (undated[i])
-            notices->push_back(
+            scan.summary.notices.push_back(
                 undatedPackageNotice(scan.notePath(scan.sheets[i]), *scan.sheets[i].modificationDate));
     }
     return true;
@@ -404,28 +438,6 @@ Alert noFilesFoundAlert(const fs::path& folderURL) {
     return {"No files found",
             "No importable files were found in “" + displayPath(named.filename()) + "”.",
             {"OK"}};
-}
-
-bool AppDelegate::convertFolderAtURL(const fs::path& folderURL, Error* error) {
-    auto scan = scanFolderAtURL(folderURL, error, userInterface_, recordsSheets_);
-    if (!scan) return false;
-    if (scan->empty()) {
-        if (userInterface_ != nullptr) userInterface_->runAlert(noFilesFoundAlert(folderURL));
-        return false;
-    }
-    std::optional<RefusedContainer> planted;
-    const auto temporaryDirectory = createUniqueTemporaryDirectory(std::nullopt, &planted, error);
-    if (!temporaryDirectory) return false;
-    if (planted) scan->summary.notices.push_back(temporaryAreaNotice(planted->url, planted->reason));
-    const fs::path exportURL = *temporaryDirectory / kExportFolderName;
-    if (!writeFolderScan(*scan, exportURL, error, userInterface_, &scan->summary.notices)) {
-        // A failed run leaves nothing behind in the temporary area.
-        removeUniqueTemporaryDirectory(*temporaryDirectory, nullptr);
-        return false;
-    }
-    summary_ = std::move(scan->summary);
-    setExportURL(exportURL);
-    return true;
 }
 
 }  // namespace ni

@@ -1,5 +1,9 @@
 #pragma once
 
+// The conversion of an export folder, in stages: walk the folder, plan every
+// sheet from a first reading of its note, write the sheets from a second
+// reading, and rename the finished folder into place.
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -7,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "conversion/AppDelegate.hpp"
+#include "conversion/ConversionSummary.hpp"
+#include "conversion/Notice.hpp"
 #include "conversion/UserInterface.hpp"
 #include "platform/FileWrapper.hpp"
 
@@ -16,8 +21,20 @@ namespace ni {
 class Error;
 struct SheetTemplate;
 
-// One sheet to write, settled by reading its note: where the note is, the
-// package's name, and what the second reading can't change.
+// How much of the notes' bytes a run keeps from the first reading for the
+// writing: a fixed amount, so that memory doesn't grow with the export.
+inline constexpr std::size_t kKeptNoteBytes = std::size_t{32} << 20;
+
+// How a conversion runs.
+struct ConversionOptions {
+    std::optional<std::string> dateLocale;       // an ICU locale; nothing: LC_ALL, LC_TIME, LANG
+    bool recordSheets = false;                   // a SheetRecord per sheet in the summary, for reports
+    std::size_t keptNoteBytes = kKeptNoteBytes;  // 0: keep none (a dry run writes nothing)
+    UserInterface* progress = nullptr;           // told how far the run is; may be null
+};
+
+// One sheet to write: where its note is, the package's name, and what the
+// first reading settled that the second can't change.
 struct PlannedSheet {
     std::uint32_t folder = 0;  // 0: the export folder itself; g + 1: group folder g
     std::string noteName;      // the note's file name in its folder
@@ -29,6 +46,10 @@ struct PlannedSheet {
     std::string picturePath;
     std::string mediaName;
     std::string pictureIdentifier;
+    std::size_t tags = 0;
+    // What the first reading found worth a notice; only for notes that give
+    // one, and gone once told, so that memory stays with the names.
+    std::unique_ptr<NoteFacts> facts;
     // The note's bytes as the first reading found them, kept while a fixed
     // budget for the run lasts, so that writing needn't read them again.
     std::unique_ptr<const std::string> noteBytes;
@@ -60,20 +81,12 @@ struct FolderScan {
     }
 };
 
-// Reads and checks every note of the folder and of its sub-folders and names
+// Walks the folder and its sub-folders, reads and checks every note and names
 // their packages (colliding names made unique), and notes in the summary what
-// was left out or changed (and, with recordSheets, a record of every sheet).
-// Nothing, with the error set, when a folder can't be listed, a note can't be
-// read or the sheet template is missing. progress may be null.
-// keptNoteBytes bounds the notes' bytes the scan keeps for the writing (a
-// fixed amount, so that memory doesn't grow with the export).
-inline constexpr std::size_t kKeptNoteBytes = std::size_t{32} << 20;
-std::optional<FolderScan> scanFolderAtURL(const std::filesystem::path& folderURL, Error* error,
-                                          UserInterface* progress = nullptr, bool recordSheets = false,
-                                          std::size_t keptNoteBytes = kKeptNoteBytes);
-
-// Whether a file of this name is a note: a plain-text extension, any letter case.
-bool isNoteName(const std::string& name);
+// was left out or changed. Nothing, with the error set, when a folder can't be
+// listed, a note can't be read or the sheet template is missing.
+std::optional<FolderScan> scanFolderAtURL(const std::filesystem::path& folderURL,
+                                          const ConversionOptions& options, Error* error);
 
 // The alert for a folder that holds nothing to convert, naming the folder.
 Alert noFilesFoundAlert(const std::filesystem::path& folderURL);
@@ -81,8 +94,8 @@ Alert noFilesFoundAlert(const std::filesystem::path& folderURL);
 // Writes the scan's sheets into exportURL (which must not exist yet), reading
 // each note again. The folder appears under its name only once whole. False,
 // with the error set, at the first failure; what was written is removed again.
-// notices, when not null, gets what only writing finds (a date the file system can't hold).
-bool writeFolderScan(const FolderScan& scan, const std::filesystem::path& exportURL, Error* error,
-                     UserInterface* progress = nullptr, std::vector<Notice>* notices = nullptr);
+// What only writing finds (a date the file system can't hold) joins the scan's notices.
+bool writeFolderScan(FolderScan& scan, const std::filesystem::path& exportURL,
+                     const ConversionOptions& options, Error* error);
 
 }  // namespace ni

@@ -16,6 +16,8 @@
 #include "platform/FolderListing.hpp"
 #include "platform/SystemCalls.hpp"
 #include "platform/UTF8.hpp"
+#include "utilities/TypeIdentifiers.hpp"
+#include "utilities/URLPathUtilities.hpp"
 
 namespace ni {
 
@@ -234,7 +236,8 @@ std::optional<std::string> tooLarge(const fs::path& url, std::uintmax_t size, Er
 
 }  // namespace
 
-NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts parts) {
+NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts parts,
+                    const std::string& dateLocale) {
     NINote note;
     if (!text.empty() && text.front() == u'\uFEFF')
         text.remove_prefix(1);  // a byte-order mark isn't title text
@@ -271,11 +274,12 @@ NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts par
         if (!note.pictureURL) note.pictureValue = value;
     }
     // A value that isn't a date is kept for the run's notices: it is cut from the body either way.
-    const auto readDate = [&text](std::size_t position, std::size_t keyLength, std::optional<Date>& date,
-                                  std::optional<std::u16string>& unread) {
+    const std::string locale = dateLocale.empty() ? dateLocaleName() : dateLocale;
+    const auto readDate = [&text, &locale](std::size_t position, std::size_t keyLength,
+                                           std::optional<Date>& date, std::optional<std::u16string>& unread) {
         // Trailing blanks are invisible in a note and no part of a date.
         const std::u16string_view value = withoutTrailingBlanks(valueAt(text, position, keyLength));
-        date = dateFromString(value);
+        date = dateFromString(value, locale);
         if (!date) unread = std::u16string(value);
     };
     if (modified) readDate(*modified, 10, note.modificationDate, note.unreadModified);
@@ -346,19 +350,19 @@ std::optional<std::string> readNoteBytes(const fs::path& url, Error* error) {
 }
 
 std::optional<NINote> noteFromBytes(std::string_view content, const fs::path& url, Error* error,
-                                    NoteParts parts) {
-    std::size_t offsetBase = 0;
-    if (content.starts_with("\xEF\xBB\xBF")) {
-        content.remove_prefix(3);
-        offsetBase = 3;
-    }
+                                    NoteParts parts, const std::string& dateLocale) {
     std::size_t bad = 0;
     auto text = utf16FromUTF8(content, &bad);
     if (!text) {
-        setError(error, Error(ErrorKind::InvalidUTF8, url, 0, std::to_string(bad + offsetBase)));
+        setError(error, Error(ErrorKind::InvalidUTF8, url, 0, std::to_string(bad)));
         return std::nullopt;
     }
-    return noteFromText(*text, url, parts);
+    return noteFromText(*text, url, parts, dateLocale);
+}
+
+bool isNoteName(const std::string& name) {
+    static const std::vector<std::string> plainText = {std::string(kUTTypePlainText)};
+    return pathExtensionConformsToTypes(pathExtension(name), plainText);
 }
 
 std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts parts) {

@@ -49,12 +49,16 @@ std::optional<NINote> readNoteAtURL(const std::filesystem::path& url, Error* err
 // The same in two steps: the file's bytes, and the note they make (url names
 // the file in errors and locates its picture).
 std::optional<std::string> readNoteBytes(const std::filesystem::path& url, Error* error);
+// dateLocale: the ICU locale dates are read in; empty: dateLocaleName().
 std::optional<NINote> noteFromBytes(std::string_view bytes, const std::filesystem::path& url, Error* error,
-                                    NoteParts parts = NoteParts::All);
+                                    NoteParts parts = NoteParts::All, const std::string& dateLocale = {});
 
 // Splits a note's text into its parts; url is where the note lives (for its
 // picture). Never fails.
 NINote noteFromText(std::u16string_view text, const std::filesystem::path& url,
-                    NoteParts parts = NoteParts::All);
+                    NoteParts parts = NoteParts::All, const std::string& dateLocale = {});
+
+// Whether a file of this name is a note: a plain-text extension, any letter case.
+bool isNoteName(const std::string& name);
 
 }  // namespace ni

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "conversion/DateReading.hpp"
 #include "conversion/NoteFile.hpp"
 #include "platform/FileWrapper.hpp"
 
@@ -96,9 +97,11 @@ Notice temporaryAreaNotice(const std::filesystem::path& planted, const std::stri
 
 // When every value in unread reads as a date in one locale other than
 // dateLocale (ICU's available locales, medium date + short time), the hint
-// naming it and the setting that reads in it (dateLocaleSource()); nothing
-// otherwise or when unread is empty.
-std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, const std::string& dateLocale);
+// naming it and the setting that reads in it; nothing otherwise or when unread
+// is empty.
+// source says which setting chose dateLocale, so that the hint names the one that wins.
+std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, const std::string& dateLocale,
+                                     DateLocaleSource source);
 
 // The notes (files with a note's extension) anywhere below folder, hidden
 // entries and symbolic links left out; what can't be listed counts as empty.

@@ -9,7 +9,6 @@
 #include <memory>
 #include <numeric>
 
-#include "conversion/FolderConversion.hpp"
 #include "conversion/Notice.hpp"
 #include "platform/Error.hpp"
 #include "platform/UTF8.hpp"
@@ -255,9 +254,9 @@ namespace {
 
 // How to read dates in locale, naming the setting that would win: LC_ALL
 // overrides LC_TIME, and the command line's choice overrides both.
-std::string dateLocaleAdvice(const std::string& locale) {
+std::string dateLocaleAdvice(const std::string& locale, DateLocaleSource source) {
     const std::string option = "--date-locale " + locale;
-    switch (dateLocaleSource()) {
+    switch (source) {
         case DateLocaleSource::Override:
             return option;
         case DateLocaleSource::AllVariable:
@@ -285,7 +284,8 @@ Notice temporaryAreaNotice(const fs::path& planted, const std::string& reason) {
                 "): it was left alone, and the sheets were made in a private folder beside it."};
 }
 
-std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, const std::string& dateLocale) {
+std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, const std::string& dateLocale,
+                                     DateLocaleSource source) {
     if (unread.empty()) return std::nullopt;
     std::vector<std::u16string> values;
     for (const std::string& value : unread) {
@@ -310,7 +310,8 @@ std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, con
             ? "The date above that isn’t a date in " + dateLocale + " reads as a date in " + best
             : "The " + std::to_string(unread.size()) + " dates above that aren’t dates in " + dateLocale +
                   " all read as dates in " + best;
-    return Notice{NoticeKind::DateLocaleHint, "", what + ": run with " + dateLocaleAdvice(best) + "."};
+    return Notice{NoticeKind::DateLocaleHint, "",
+                  what + ": run with " + dateLocaleAdvice(best, source) + "."};
 }
 
 std::size_t countNotesBelow(const fs::path& folder) {

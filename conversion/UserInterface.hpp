@@ -21,23 +21,28 @@ struct Alert {
 enum class PanelPresentation { WindowModalSheet, ApplicationModal };
 enum class ConversionPhase { ReadingNotes, WritingPackages };
 
-// What the controller and the conversion need of a front end: the window's
-// status label, alerts, the folder panel and the file viewer. The desktop
-// window, the command line and the tests each supply one.
+// What the controller and the conversion need of a front end: alerts, errors
+// and progress, and in a window its status label, the folder panel and the
+// file viewer. The desktop window, the command line and the tests each supply one.
 class UserInterface {
 public:
     virtual ~UserInterface() = default;
 
-    // The window exists (the folder panel can be a sheet on it).
-    virtual bool hasWindow() const = 0;
-    virtual void setStatusText(const std::string& text) = 0;
     // Runs until dismissed; returns the index of the button pressed.
     virtual int runAlert(const Alert& alert) = 0;
     virtual void presentError(const Error& error) = 0;
+
+    // The window's side; a front end without one (the command line) leaves them be.
+    // The window exists (the folder panel can be a sheet on it).
+    virtual bool hasWindow() const { return false; }
+    virtual void setStatusText(const std::string& text) { (void)text; }
     // Lets the user pick a folder; the completion gets it, or nothing on cancel.
     virtual void chooseFolder(PanelPresentation presentation,
-                              std::function<void(std::optional<std::filesystem::path>)> completion) = 0;
-    virtual void revealInFileViewer(const std::filesystem::path& url) = 0;
+                              std::function<void(std::optional<std::filesystem::path>)> completion) {
+        (void)presentation;
+        completion(std::nullopt);
+    }
+    virtual void revealInFileViewer(const std::filesystem::path& url) { (void)url; }
     // An export is waiting to be moved (the second command is available).
     virtual void pendingExportChanged(bool pending) { (void)pending; }
     // Progress of a running conversion; done of total in the phase.

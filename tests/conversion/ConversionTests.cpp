@@ -47,10 +47,6 @@ public:
 
 class Conversion : public ExportTest {
 protected:
-    void TearDown() override {
-        setDateLocaleOverride(std::nullopt);
-        ExportTest::TearDown();
-    }
     // Converts folder through the open panel; the new pending export.
     fs::path convert(const fs::path& folder) {
         ui.panelAnswer = folder;
@@ -201,7 +197,9 @@ TEST_F(Conversion, EveryNoticeKindIsToldOnceInWalkOrderAndTheSheetsAreRecorded) 
         {"date", "Far future.txt", "Modified “9999-12-31” can’t be stored as the package’s date"},
     };
     writeFile(tmp() / temporaryContainerName(), "planted by someone else");
-    setDateLocaleOverride("de_DE");
+    ConversionOptions options = controller.conversionOptions();
+    options.dateLocale = "de_DE";
+    controller.setConversionOptions(options);
     Error error;
     ASSERT_TRUE(controller.convertFolderAtURL(notes, &error)) << error.message();
     const ConversionSummary& summary = controller.lastConversionSummary();

@@ -459,11 +459,13 @@ TEST_F(Sheets, PastTheBudgetANoteIsReadAndCheckedAgainWhenWritten) {
     for (const std::size_t budget : {kKeptNoteBytes, std::size_t{0}}) {
         writeFile(notes / "A.txt", "A\nfirst");
         Error error;
-        const auto scan = scanFolderAtURL(notes, &error, nullptr, false, budget);
+        ConversionOptions options;
+        options.keptNoteBytes = budget;
+        auto scan = scanFolderAtURL(notes, options, &error);
         ASSERT_TRUE(scan) << error.message();
         writeFile(notes / "A.txt", "A\n\xFF");  // no longer UTF-8 when its sheet is written
         const fs::path out = root() / ("out" + std::to_string(budget));
-        EXPECT_EQ(writeFolderScan(*scan, out, &error), budget != 0);
+        EXPECT_EQ(writeFolderScan(*scan, out, options, &error), budget != 0);
         if (budget == 0)
             EXPECT_EQ(error.path(), notes / "A.txt");
         else
