@@ -9,24 +9,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "utilities/CharacterSets.hpp"
+
 namespace ni {
 
 namespace {
 
-// White space and newlines: general category Z, tab to carriage return, and NEL.
-// Tab belongs here as it belongs to plain white space; a cut must not leave one at an end.
-const icu::UnicodeSet& whitespaceAndNewlines() {
-    static const icu::UnicodeSet set = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        icu::UnicodeSet built(u"[[:Z:][\\u0009-\\u000D\\u0085]]", status);
-        if (U_FAILURE(status)) built.clear();
-        built.freeze();
-        return built;
-    }();
-    return set;
-}
-
-// Every member is a single BMP code unit, so ends can be tested unit by unit.
+// Trimmed of white space and newlines at both ends.
 std::u16string_view trimmed(std::u16string_view text) {
     const icu::UnicodeSet& set = whitespaceAndNewlines();
     while (!text.empty() && set.contains(text.front())) text.remove_prefix(1);

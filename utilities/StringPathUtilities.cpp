@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "utilities/CharacterSets.hpp"
 #include "utilities/CreationConvenience.hpp"
 
 namespace ni {
@@ -158,12 +159,6 @@ const icu::UnicodeSet& spaceReplacementCharacters() {
         built.freeze();
         return built;
     }();
-    return set;
-}
-
-// Tab is white space, as in the plain white-space set, so it counts as a blank too.
-const icu::UnicodeSet& whitespaceAndNewlines() {
-    static const icu::UnicodeSet set = frozenSet(u"[[:Z:][\\u0009-\\u000D\\u0085]]");
     return set;
 }
 
