@@ -291,18 +291,11 @@ std::optional<std::string> readNoteBytes(const fs::path& url, Error* error) {
     // O_NONBLOCK: a FIFO with a note's name must never stall the run.
     const int fd = ::open(url.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        const int saved = errno;
-        if (saved == ENOENT)
-            setError(error, Error(ErrorKind::FileNotFound, url, saved));
-        else if (saved == ELOOP)
-            setError(error, Error(ErrorKind::NotRegularFile, url));
-        else
-            setError(error, Error(ErrorKind::ReadFailed, url, saved));
+        setError(error, errorForErrno(errno, url, ErrorKind::ReadFailed));
         return std::nullopt;
     }
     struct stat st {};
-    int statError = sys::injectedFault(sys::Operation::Stat);
-    if (statError == 0 && ::fstat(fd, &st) != 0) statError = errno;
+    const int statError = sys::fstat(fd, &st) == 0 ? 0 : errno;
     if (statError != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         // A failed fstat says nothing about the kind of file: it is a read error.
@@ -331,8 +324,7 @@ std::optional<std::string> readNoteBytes(const fs::path& url, Error* error) {
             bytes.resize(bytes.size() + 4096);
         }
         const std::size_t wanted = bytes.size() - filled;
-        const int injected = sys::injectedFault(sys::Operation::Read);
-        const ssize_t n = injected != 0 ? (errno = injected, -1) : ::read(fd, bytes.data() + filled, wanted);
+        const ssize_t n = sys::read(fd, bytes.data() + filled, wanted);
         if (n < 0) {
             if (errno == EINTR) continue;
             const int saved = errno;

@@ -1,5 +1,6 @@
 #include "platform/Error.hpp"
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/UTF8.hpp"
@@ -74,6 +75,17 @@ std::string Error::message() const {
 bool setError(Error* error, Error value) {
     if (error != nullptr) *error = std::move(value);
     return false;
+}
+
+Error errorForErrno(int errnoValue, const std::filesystem::path& path, ErrorKind otherwise) {
+    switch (errnoValue) {
+        case ENOENT:
+            return Error(ErrorKind::FileNotFound, path, errnoValue);
+        case ELOOP:
+            return Error(ErrorKind::NotRegularFile, path);
+        default:
+            return Error(otherwise, path, errnoValue);
+    }
 }
 
 std::string displayPath(const std::filesystem::path& path) {

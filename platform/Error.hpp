@@ -61,6 +61,12 @@ private:
 // operation can end with `return setError(error, ...);`.
 bool setError(Error* error, Error value);
 
+// The error for errnoValue from opening or examining path without following a
+// link at its end: FileNotFound for ENOENT, NotRegularFile for ELOOP (a link
+// where the item should be; the kind says it all, so no OS error), otherwise
+// with the errno for anything else.
+Error errorForErrno(int errnoValue, const std::filesystem::path& path, ErrorKind otherwise);
+
 // A path as UTF-8 text for messages: bytes that aren't valid UTF-8 appear as \xNN.
 std::string displayPath(const std::filesystem::path& path);
 

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstddef>
 
+#include "platform/SystemCalls.hpp"
+
 namespace ni {
 
 // Owns an open file descriptor and closes it when it goes out of scope.
@@ -48,7 +50,7 @@ private:
 // Writes all of bytes, going on after short writes and interruptions. 0 or the errno.
 inline int writeAllBytes(int fd, const char* bytes, std::size_t size) {
     while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
+        const ssize_t written = sys::write(fd, bytes, size);
         if (written < 0) {
             if (errno == EINTR) continue;
             return errno;

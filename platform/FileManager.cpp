@@ -1,10 +1,8 @@
 #include "platform/FileManager.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 
 #include "platform/Error.hpp"
 #include "platform/FileDescriptor.hpp"
+#include "platform/FolderListing.hpp"
 #include "platform/SystemCalls.hpp"
 
 namespace ni {
@@ -22,6 +21,29 @@ namespace ni {
 namespace fs = std::filesystem;
 
 namespace {
+
+bool removeAt(int dirFd, const std::string& name, const fs::path& url, Error* error);
+
+// Removes everything inside the folder name in dirFd, whose status is st. A
+// folder that can't be listed can't be emptied: that fails rather than leave
+// items behind unreported.
+bool removeContents(int dirFd, const std::string& name, const struct stat& st, const fs::path& url,
+                    Error* error) {
+    const FileDescriptor folder(
+        ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.get() < 0) return setError(error, Error(ErrorKind::RemoveFailed, url, errno));
+    // A read-only folder of ours (a copied tree can hold one) can't be
+    // emptied until we may write to it again.
+    if ((st.st_mode & S_IWUSR) == 0 && st.st_uid == ::geteuid())
+        ::fchmod(folder.get(), (st.st_mode & 07777) | S_IRWXU);
+    Error listError;
+    const auto entries = listFolderAt(folder.get(), url, &listError);
+    if (!entries) return setError(error, Error(ErrorKind::RemoveFailed, url, listError.osError()));
+    for (const FolderEntry& entry : *entries) {
+        if (!removeAt(folder.get(), entry.name, url / entry.name, error)) return false;
+    }
+    return true;
+}
 
 // Removes name inside the open folder dirFd. Folders are opened with
 // O_NOFOLLOW and entered by descriptor, so a link planted anywhere in the tree
@@ -33,32 +55,7 @@ bool removeAt(int dirFd, const std::string& name, const fs::path& url, Error* er
         return setError(error, Error(ErrorKind::RemoveFailed, url, errno));
     }
     if (S_ISDIR(st.st_mode)) {
-        const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) return setError(error, Error(ErrorKind::RemoveFailed, url, errno));
-        // A read-only folder of ours (a copied tree can hold one) can't be
-        // emptied until we may write to it again.
-        if ((st.st_mode & S_IWUSR) == 0 && st.st_uid == ::geteuid())
-            ::fchmod(fd, (st.st_mode & 07777) | S_IRWXU);
-        DIR* dir = ::fdopendir(fd);
-        if (dir == nullptr) {
-            const int saved = errno;
-            ::close(fd);
-            return setError(error, Error(ErrorKind::RemoveFailed, url, saved));
-        }
-        std::vector<std::string> names;
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string child = entry->d_name;
-            if (child != "." && child != "..") names.push_back(child);
-        }
-        bool ok = true;
-        for (const std::string& child : names) {
-            if (!removeAt(::dirfd(dir), child, url / child, error)) {
-                ok = false;
-                break;
-            }
-        }
-        ::closedir(dir);
-        if (!ok) return false;
+        if (!removeContents(dirFd, name, st, url, error)) return false;
         if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
             return setError(error, Error(ErrorKind::RemoveFailed, url, errno));
         return true;
@@ -70,11 +67,10 @@ bool removeAt(int dirFd, const std::string& name, const fs::path& url, Error* er
 
 // openat2 where the kernel has it (5.6 and later): the whole walk is checked in the kernel.
 int openBeneathInKernel(int folderFd, const char* relative) {
-    if (const int injected = sys::injectedFault(sys::Operation::OpenBeneath)) return errno = injected, -1;
     open_how how{};
     how.flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    return static_cast<int>(::syscall(SYS_openat2, folderFd, relative, &how, sizeof how));
+    return sys::openat2(folderFd, relative, how);
 }
 
 // The same one component at a time, for older kernels and sandboxes that refuse openat2.
@@ -107,10 +103,8 @@ int openBeneathByComponent(int folderFd, const std::filesystem::path& relative) 
 }  // namespace
 
 bool createDirectoryAtURL(const fs::path& url, Error* error) {
-    if (const int injected = sys::injectedFault(sys::Operation::CreateDirectory))
-        return setError(error, Error(ErrorKind::WriteFailed, url, injected));
     std::error_code ec;
-    fs::create_directories(url, ec);
+    sys::createDirectories(url, ec);
     if (ec) return setError(error, Error(ErrorKind::WriteFailed, url, ec.value()));
     if (!fs::is_directory(fs::symlink_status(url, ec)))
         return setError(error, Error(ErrorKind::WriteFailed, url, ENOTDIR));
@@ -142,12 +136,11 @@ int openRegularFileBeneath(const std::filesystem::path& folder, const std::files
         fd = openBeneathByComponent(folderFd.get(), relative);
     if (fd < 0) {
         const int saved = errno;
-        if (saved == ENOENT) return setError(error, Error(ErrorKind::FileNotFound, url, saved)), -1;
-        // A link on the way (ELOOP), a way out of folder (EXDEV), a folder or
-        // something else where a file should be.
-        if (saved == ELOOP || saved == EXDEV || saved == ENOTDIR || saved == EISDIR)
+        // Besides a link on the way (ELOOP): a way out of folder (EXDEV), a
+        // folder or something else where a file should be.
+        if (saved == EXDEV || saved == ENOTDIR || saved == EISDIR)
             return setError(error, Error(ErrorKind::NotRegularFile, url)), -1;
-        return setError(error, Error(ErrorKind::ReadFailed, url, saved)), -1;
+        return setError(error, errorForErrno(saved, url, ErrorKind::ReadFailed)), -1;
     }
     FileDescriptor file(fd);
     struct stat st {};

@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -15,6 +15,7 @@
 #include "platform/Error.hpp"
 #include "platform/FileDescriptor.hpp"
 #include "platform/FileManager.hpp"
+#include "platform/FolderListing.hpp"
 #include "platform/FolderLock.hpp"
 #include "platform/SystemCalls.hpp"
 
@@ -29,13 +30,12 @@ bool itemExists(const fs::path& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
-// rename(2) that never replaces: 0 or the errno.
-int renameNoReplace(const fs::path& from, const fs::path& to) {
-    int error = sys::injectedFault(sys::Operation::RenameNoReplace);
-    if (error == 0) {
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-        error = errno;
-    }
+// rename(2) that never replaces: 0 or the errno. attempt makes the first try,
+// with the no-replace flag.
+int renameNoReplace(const fs::path& from, const fs::path& to,
+                    int (*attempt)(const char*, const char*) = sys::renameNoReplace) {
+    if (attempt(from.c_str(), to.c_str()) == 0) return 0;
+    const int error = errno;
     // Older kernels and some file systems (network, FUSE) don't know the flag.
     if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
 
@@ -50,16 +50,14 @@ int renameNoReplace(const fs::path& from, const fs::path& to) {
         return renameError;
     }
     // link(2) never replaces (and doesn't follow a link); then drop the old name.
-    const int injectedLinkError = sys::injectedFault(sys::Operation::Link);
-    if (injectedLinkError == 0 && ::link(from.c_str(), to.c_str()) == 0) {
-        int unlinkError = sys::injectedFault(sys::Operation::Unlink);
-        if (unlinkError == 0 && ::unlink(from.c_str()) != 0) unlinkError = errno;
-        if (unlinkError == 0) return 0;
+    if (sys::link(from.c_str(), to.c_str()) == 0) {
+        if (sys::unlink(from.c_str()) == 0) return 0;
+        const int unlinkError = errno;
         // The item now has both names: take the new one back rather than report a move half made.
         ::unlink(to.c_str());
         return unlinkError;
     }
-    const int linkError = injectedLinkError != 0 ? injectedLinkError : errno;
+    const int linkError = errno;
     if (linkError == EEXIST || linkError == EXDEV || linkError == ENOENT) return linkError;
     // No hard links here: the check and the rename are as close as this file system allows.
     if (itemExists(to)) return EEXIST;
@@ -84,27 +82,17 @@ bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure, bo
     if (cancellationRequested()) return fail(to, ECANCELED);
     struct stat status {};
     if (::lstat(from.c_str(), &status) != 0) return fail(from, errno);
-    if (const int injected = sys::injectedFault(sys::Operation::Copy)) return fail(to, injected);
 
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
     const mode_t mode = status.st_mode & 07777;
 
     if (S_ISDIR(status.st_mode)) {
         if (!toExists && ::mkdir(to.c_str(), 0700) != 0) return fail(to, errno);
-        DIR* directory = ::opendir(from.c_str());
-        if (directory == nullptr) return fail(from, errno);
-        std::vector<std::string> names;
-        errno = 0;
-        while (const dirent* entry = ::readdir(directory)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-            errno = 0;
-        }
-        const int listError = errno;
-        ::closedir(directory);
-        if (listError != 0) return fail(from, listError);
-        for (const std::string& name : names) {
-            if (!copyItem(from / name, to / name, failure)) return false;
+        Error listError;
+        const auto entries = listFolderAtURL(from, &listError);
+        if (!entries) return fail(from, listError.osError());
+        for (const FolderEntry& entry : *entries) {
+            if (!copyItem(from / entry.name, to / entry.name, failure)) return false;
         }
         if (::chmod(to.c_str(), mode) != 0) return fail(to, errno);
         if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return fail(to, errno);
@@ -189,10 +177,10 @@ fs::path temporarySiblingName(const fs::path& destination) {
     return destination.parent_path() / (partialCopyPrefix(destination) + suffix);
 }
 
-bool isPartialCopyName(const std::string& name, const fs::path& destination) {
+bool isPartialCopyName(std::string_view name, const fs::path& destination) {
     const std::string prefix = partialCopyPrefix(destination);
     return name.size() == prefix.size() + 16 && name.starts_with(prefix) &&
-           name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
+           name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string_view::npos;
 }
 
 // Partial copies of earlier runs into the same destination that ended without
@@ -201,14 +189,8 @@ void removeAbandonedPartialCopies(const fs::path& destination) {
     const fs::path folder = destination.parent_path();
     FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.get() < 0) return;
-    std::vector<std::string> names;
-    if (DIR* directory = ::fdopendir(::fcntl(folderFd.get(), F_DUPFD_CLOEXEC, 0))) {
-        while (const dirent* entry = ::readdir(directory)) {
-            if (isPartialCopyName(entry->d_name, destination)) names.emplace_back(entry->d_name);
-        }
-        ::closedir(directory);
-    }
-    for (const std::string& name : names) removeFolderIfAbandoned(folderFd.get(), name, folder / name);
+    removeAbandonedFolders(folderFd.get(), folder,
+                           [&](std::string_view name) { return isPartialCopyName(name, destination); });
 }
 
 // Makes the folder a copy goes into, under a name no sweep looks at until it
@@ -305,8 +287,7 @@ bool moveItemAtURL(const fs::path& source, const fs::path& destination, Error* e
 
     if (cancellationRequested()) return setError(error, Error(ErrorKind::Cancelled, destination));
 
-    int renameError = sys::injectedFault(sys::Operation::Rename);
-    if (renameError == 0) renameError = renameNoReplace(source, destination);
+    const int renameError = renameNoReplace(source, destination, sys::moveNoReplace);
     if (renameError == 0) return true;
     if (renameError == EXDEV) return copyThenRename(source, destination, error);
     if (renameError == EEXIST || renameError == ENOTEMPTY) {

@@ -31,8 +31,6 @@ Error writeError(const fs::path& url, int osError) {
 }
 
 bool writeAll(int fd, const char* data, std::size_t size, const ItemURL& url, Error* error) {
-    if (const int injected = sys::injectedFault(sys::Operation::Write))
-        return setError(error, writeError(url, injected));
     if (const int failed = writeAllBytes(fd, data, size)) return setError(error, writeError(url, failed));
     return true;
 }
@@ -43,11 +41,8 @@ bool copyContents(int from, int to, off_t size, const ItemURL& url, Error* error
     bool kernelCopy = true;
     char buffer[1 << 16];
     while (copied < size || !kernelCopy) {
-        if (const int injected = sys::injectedFault(sys::Operation::Copy))
-            return setError(error, writeError(url, injected));
         if (kernelCopy) {
-            const ssize_t n =
-                ::copy_file_range(from, nullptr, to, nullptr, static_cast<std::size_t>(size - copied), 0);
+            const ssize_t n = sys::copyFileRange(from, to, static_cast<std::size_t>(size - copied));
             if (n > 0) {
                 copied += n;
                 continue;
@@ -152,9 +147,7 @@ bool FileWrapper::writeInFolder(int folderFd, const fs::path& folderURL, const s
                                 Error* error) const {
     const ItemURL url{folderURL, path};
     if (kind_ == Kind::Directory) {
-        if (const int injected = sys::injectedFault(sys::Operation::CreateDirectory))
-            return setError(error, writeError(url, injected));
-        if (::mkdirat(folderFd, path.c_str(), 0755) != 0) return setError(error, writeError(url, errno));
+        if (sys::mkdirat(folderFd, path.c_str(), 0755) != 0) return setError(error, writeError(url, errno));
         for (const auto& [childName, child] : children_) {
             if (!child->writeInFolder(folderFd, folderURL, path + "/" + childName, error)) return false;
         }
@@ -181,12 +174,7 @@ bool FileWrapper::writeInFolder(int folderFd, const fs::path& folderURL, const s
             opened_.get() >= 0 ? -1
                                : ::open(sourcePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         const FileDescriptor& from = opened_.get() >= 0 ? opened_ : reopened;
-        if (from.get() < 0) {
-            const int saved = errno;
-            if (saved == ENOENT) return setError(error, Error(ErrorKind::FileNotFound, sourcePath, saved));
-            if (saved == ELOOP) return setError(error, Error(ErrorKind::NotRegularFile, sourcePath, 0));
-            return setError(error, Error(ErrorKind::ReadFailed, sourcePath, saved));
-        }
+        if (from.get() < 0) return setError(error, errorForErrno(errno, sourcePath, ErrorKind::ReadFailed));
         struct stat st {};
         if (::fstat(from.get(), &st) != 0)
             return setError(error, Error(ErrorKind::ReadFailed, sourcePath, errno));

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,13 +12,15 @@
 
 namespace ni {
 
-std::optional<std::vector<FolderEntry>> listFolderAtURL(const std::filesystem::path& url, Error* error) {
-    DIR* dir = ::opendir(url.c_str());
-    if (dir == nullptr) {
-        setError(error,
-                 Error(errno == ENOTDIR ? ErrorKind::NotDirectory : ErrorKind::ListFailed, url, errno));
-        return std::nullopt;
-    }
+namespace {
+
+Error listingError(int errnoValue, const std::filesystem::path& url) {
+    return Error(errnoValue == ENOTDIR ? ErrorKind::NotDirectory : ErrorKind::ListFailed, url, errnoValue);
+}
+
+// Reads the entries of dir and closes it.
+std::optional<std::vector<FolderEntry>> readEntries(DIR* dir, const std::filesystem::path& url,
+                                                    Error* error) {
     std::vector<FolderEntry> entries;
     // readdir reports its errors only through errno; the fstatat below may set it too.
     errno = 0;
@@ -44,6 +47,33 @@ std::optional<std::vector<FolderEntry>> listFolderAtURL(const std::filesystem::p
     std::sort(entries.begin(), entries.end(),
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     return entries;
+}
+
+}  // namespace
+
+std::optional<std::vector<FolderEntry>> listFolderAtURL(const std::filesystem::path& url, Error* error) {
+    DIR* dir = ::opendir(url.c_str());
+    if (dir == nullptr) {
+        setError(error, listingError(errno, url));
+        return std::nullopt;
+    }
+    return readEntries(dir, url, error);
+}
+
+std::optional<std::vector<FolderEntry>> listFolderAt(int folderFd, const std::filesystem::path& url,
+                                                     Error* error) {
+    // fdopendir takes over the descriptor it is given: a duplicate leaves the caller's open.
+    const int fd = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (dir == nullptr) {
+        const int saved = errno;
+        if (fd >= 0) ::close(fd);
+        setError(error, listingError(saved, url));
+        return std::nullopt;
+    }
+    // The duplicate shares the caller's position in the folder, which may be past its start.
+    ::rewinddir(dir);
+    return readEntries(dir, url, error);
 }
 
 }  // namespace ni

@@ -22,5 +22,9 @@ struct FolderEntry {
 // (NotDirectory or ListFailed), when it can't be listed: treating such a
 // folder as empty would report success with items missing.
 std::optional<std::vector<FolderEntry>> listFolderAtURL(const std::filesystem::path& url, Error* error);
+// The same for the open folder folderFd, which stays open and is read from its
+// start; url names it in errors.
+std::optional<std::vector<FolderEntry>> listFolderAt(int folderFd, const std::filesystem::path& url,
+                                                     Error* error);
 
 }  // namespace ni

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/FileManager.hpp"
+#include "platform/FolderListing.hpp"
 
 namespace ni {
 
@@ -70,6 +71,17 @@ bool removeFolderIfAbandoned(int parentFd, const std::string& name, const fs::pa
         ::flock(fd, LOCK_EX | LOCK_NB) == 0)
         removed = removeItemInFolder(parentFd, name, url, nullptr);
     ::close(fd);
+    return removed;
+}
+
+std::size_t removeAbandonedFolders(int folderFd, const fs::path& url,
+                                   const std::function<bool(std::string_view name)>& isSwept) {
+    const auto entries = listFolderAt(folderFd, url, nullptr);
+    if (!entries) return 0;
+    std::size_t removed = 0;
+    for (const FolderEntry& entry : *entries) {
+        if (isSwept(entry.name)) removed += removeFolderIfAbandoned(folderFd, entry.name, url / entry.name);
+    }
     return removed;
 }
 

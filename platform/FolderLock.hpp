@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace ni {
 
@@ -24,5 +27,11 @@ void releaseFolderLock(const std::filesystem::path& url);
 // link) of the current user whose lock is free; true when it was removed.
 // Anything else is left alone, also a folder on a file system without locks.
 bool removeFolderIfAbandoned(int parentFd, const std::string& name, const std::filesystem::path& url);
+
+// Removes, as above, each item inside the open folder folderFd (url names it)
+// whose name passes isSwept: what runs that were killed left there. A folder
+// that can't be listed is left as it is, as a sweep only tidies. The number removed.
+std::size_t removeAbandonedFolders(int folderFd, const std::filesystem::path& url,
+                                   const std::function<bool(std::string_view name)>& isSwept);
 
 }  // namespace ni

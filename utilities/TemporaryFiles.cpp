@@ -1,6 +1,5 @@
 #include "utilities/TemporaryFiles.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
-#include <vector>
 
 #include "NIConfig.hpp"
 #include "platform/Error.hpp"
@@ -234,17 +232,8 @@ std::size_t removeAbandonedTemporaryDirectories() {
     std::size_t removed = 0;
     struct stat st {};
     // Only a container of ours is looked into; what it holds is checked name by name.
-    if (::fstat(containerFd, &st) == 0 && st.st_uid == ::geteuid()) {
-        std::vector<std::string> names;
-        if (DIR* dir = ::fdopendir(::fcntl(containerFd, F_DUPFD_CLOEXEC, 0))) {
-            while (const dirent* entry = ::readdir(dir)) {
-                if (isUniqueIdentifier(entry->d_name)) names.emplace_back(entry->d_name);
-            }
-            ::closedir(dir);
-        }
-        for (const std::string& name : names)
-            removed += removeFolderIfAbandoned(containerFd, name, containerURL / name);
-    }
+    if (::fstat(containerFd, &st) == 0 && st.st_uid == ::geteuid())
+        removed = removeAbandonedFolders(containerFd, containerURL, isUniqueIdentifier);
     ::close(containerFd);
     return removed;
 }

@@ -76,10 +76,11 @@ protected:
 };
 
 TEST_F(FileMoveTest, AcrossFileSystemsCopiesTheTreeWholeOrLeavesNoPartialCopy) {
-    // Across file systems the rename fails; a copy that fails part-way is removed.
+    // Across file systems the rename fails; a copy that fails part-way (the disk
+    // full at its third file) is removed.
     Error error;
     sys::injectFault(sys::Operation::Rename, EXDEV);
-    sys::injectFault(sys::Operation::Copy, ENOSPC, 3);
+    sys::injectFault(sys::Operation::Write, ENOSPC, 2);
     EXPECT_FALSE(moveItemAtURL(source, chosen / "Notara Export", &error));
     EXPECT_EQ(error.kind(), ErrorKind::MoveFailed);
     EXPECT_EQ(error.osError(), ENOSPC);
