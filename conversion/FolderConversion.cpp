@@ -47,56 +47,32 @@ std::optional<std::vector<FolderEntry>> listFolder(const fs::path& url, Error* e
     return entries;
 }
 
-// Calls work(i, error) for every i below total, on every core. The calling
-// thread takes part and alone reports progress, a few hundred times at most
-// (each report is a trip through a window's event loop). When items fail, the
-// error is the first failing item's in index order, as one thread going
-// through the list would report it. A cancel request ends the run between items.
-// Each thread has a State of its own for work to keep things in.
-template <typename State, typename ItemURL, typename Work>
-bool forEachInParallel(std::size_t total, ConversionPhase phase, UserInterface* progress,
-                       const fs::path& cancelledURL, Error* error, const ItemURL& itemURL, const Work& work) {
-    std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> done{0};
-    std::atomic<std::size_t> firstFailure{total};
-    std::mutex failuresMutex;
-    std::map<std::size_t, Error> failures;
-    const auto fail = [&](std::size_t i, Error itemError) {
-        const std::lock_guard lock(failuresMutex);
-        failures.emplace(i, std::move(itemError));
-        std::size_t first = firstFailure.load();
-        while (i < first && !firstFailure.compare_exchange_weak(first, i)) {
+// The failures of a parallel run: the one that counts is the first in index
+// order, as one thread going through the list would report it.
+class Failures {
+public:
+    explicit Failures(std::size_t total) : first_(total) {}
+    void add(std::size_t i, Error error) {
+        const std::lock_guard lock(mutex_);
+        errors_.emplace(i, std::move(error));
+        std::size_t first = first_.load();
+        while (i < first && !first_.compare_exchange_weak(first, i)) {
         }
-    };
+    }
+    // Whether an item before i failed already, which ends the run there.
+    bool before(std::size_t i) const { return first_.load() < i; }
+    const Error* first() const { return errors_.empty() ? nullptr : &errors_.at(first_.load()); }
 
-    constexpr std::size_t kReports = 200;
-    const auto run = [&](bool reportsProgress) {
-        std::size_t reported = 0;
-        State state{};
-        for (std::size_t i = next++; i < total; i = next++) {
-            if (i > firstFailure.load()) break;  // an earlier item already ended the run
-            if (cancellationRequested()) {
-                fail(i, Error(ErrorKind::Cancelled, cancelledURL));
-                break;
-            }
-            Error itemError;
-            bool worked = false;
-            // Memory running out is that item's failure, named, never an abort:
-            // an exception must not leave a helper thread.
-            try {
-                worked = work(i, &itemError, state);
-            } catch (const std::bad_alloc&) {
-                itemError = Error(ErrorKind::OutOfMemory, itemURL(i));
-            }
-            if (!worked) fail(i, std::move(itemError));
-            const std::size_t finished = ++done;
-            if (reportsProgress && progress != nullptr && finished * kReports / total > reported) {
-                reported = finished * kReports / total;
-                progress->conversionProgress(phase, finished, total);
-            }
-        }
-    };
+private:
+    std::atomic<std::size_t> first_;
+    std::mutex mutex_;
+    std::map<std::size_t, Error> errors_;
+};
 
+// Runs run(false) on up to seven helper threads, one per further core, and
+// run(true) on the calling thread, and waits for them all.
+template <typename Run>
+void onEveryCore(std::size_t total, const Run& run) {
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t helpers = std::min({cores - 1, std::size_t{7}, total / 8});
     std::vector<std::thread> threads;
@@ -109,13 +85,45 @@ bool forEachInParallel(std::size_t total, ConversionPhase phase, UserInterface* 
     }
     run(true);
     for (std::thread& thread : threads) thread.join();
+}
 
+// Calls work(i, error, state) for every i below total, on every core. The
+// calling thread takes part and alone reports progress, a few hundred times at
+// most (each report is a trip through a window's event loop). When items fail,
+// the error is the first failing item's in index order. A cancel request ends
+// the run between items. Each thread has a State of its own for work to keep
+// things in; itemURL(i) names item i when memory runs out on it.
+template <typename State, typename ItemURL, typename Work>
+bool forEachInParallel(std::size_t total, ConversionPhase phase, UserInterface* progress,
+                       const fs::path& cancelledURL, Error* error, const ItemURL& itemURL, const Work& work) {
+    std::atomic<std::size_t> next{0}, done{0};
+    Failures failures(total);
+    constexpr std::size_t kReports = 200;
+    onEveryCore(total, [&](bool reportsProgress) {
+        std::size_t reported = 0;
+        State state{};
+        for (std::size_t i = next++; i < total && !failures.before(i); i = next++) {
+            if (cancellationRequested()) return failures.add(i, Error(ErrorKind::Cancelled, cancelledURL));
+            Error itemError;
+            bool worked = false;
+            // Memory running out is that item's failure, named, never an abort:
+            // an exception must not leave a helper thread.
+            try {
+                worked = work(i, &itemError, state);
+            } catch (const std::bad_alloc&) {
+                itemError = Error(ErrorKind::OutOfMemory, itemURL(i));
+            }
+            if (!worked) failures.add(i, std::move(itemError));
+            const std::size_t finished = ++done;
+            if (reportsProgress && progress != nullptr && finished * kReports / total > reported) {
+                reported = finished * kReports / total;
+                progress->conversionProgress(phase, finished, total);
+            }
+        }
+    });
     // A stop asked for while items failed is still a stop: the caller ends as a cancelled run.
     if (cancellationRequested()) return setError(error, Error(ErrorKind::Cancelled, cancelledURL));
-    if (firstFailure.load() < total) {
-        setError(error, failures.at(firstFailure.load()));
-        return false;
-    }
+    if (const Error* failure = failures.first()) return setError(error, *failure);
     if (progress != nullptr) progress->conversionProgress(phase, total, total);
     return true;
 }
