@@ -69,6 +69,57 @@ struct CopyFailure {
     int error = 0;
 };
 
+bool failCopy(CopyFailure& failure, const fs::path& path, int error) {
+    failure = {path, error};
+    return false;
+}
+
+// A link copied as a link: its target text, and its date where the file system can hold one.
+bool copyLink(const fs::path& from, const fs::path& to, const struct stat& status, CopyFailure& failure) {
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
+    for (;;) {
+        const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
+        if (length < 0) return failCopy(failure, from, errno);
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            break;
+        }
+        target.resize(target.size() * 2);  // the link changed under us; read again
+    }
+    if (::symlink(target.c_str(), to.c_str()) != 0) return failCopy(failure, to, errno);
+    // Some file systems can't date a link; its target text is what matters.
+    ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return true;
+}
+
+// A regular file copied byte for byte, with its mode and times.
+bool copyFile(const fs::path& from, const fs::path& to, const struct stat& status, CopyFailure& failure) {
+    const auto fail = [&failure](const fs::path& path, int error) { return failCopy(failure, path, error); };
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    const mode_t mode = status.st_mode & 07777;
+    FileDescriptor input(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (input.get() < 0) return fail(from, errno);
+    FileDescriptor output(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (output.get() < 0) return fail(to, errno);
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(input.get(), buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return fail(from, errno);
+        }
+        if (got == 0) break;
+        if (const int failed = writeAllBytes(output.get(), buffer.data(), static_cast<std::size_t>(got)))
+            return fail(to, failed);
+        if (cancellationRequested()) return fail(to, ECANCELED);  // a big file needn't be finished
+    }
+    if (::fchmod(output.get(), mode) != 0) return fail(to, errno);
+    if (::futimens(output.get(), times) != 0) return fail(to, errno);
+    if (const int failed = output.close()) return fail(to, failed);
+    return true;
+}
+
 // Copies one item to `to`, which must not exist: folders with their contents,
 // links as links, files with their bytes. Modes and modification times are kept;
 // a folder's own are set after its contents, which would change them.
@@ -99,22 +150,7 @@ bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure, bo
         return true;
     }
 
-    if (S_ISLNK(status.st_mode)) {
-        std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
-        for (;;) {
-            const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
-            if (length < 0) return fail(from, errno);
-            if (static_cast<std::size_t>(length) < target.size()) {
-                target.resize(static_cast<std::size_t>(length));
-                break;
-            }
-            target.resize(target.size() * 2);  // the link changed under us; read again
-        }
-        if (::symlink(target.c_str(), to.c_str()) != 0) return fail(to, errno);
-        // Some file systems can't date a link; its target text is what matters.
-        ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        return true;
-    }
+    if (S_ISLNK(status.st_mode)) return copyLink(from, to, status, failure);
 
     if (S_ISFIFO(status.st_mode)) {
         if (::mkfifo(to.c_str(), mode) != 0) return fail(to, errno);
@@ -124,26 +160,7 @@ bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure, bo
 
     if (!S_ISREG(status.st_mode)) return fail(from, ENOTSUP);
 
-    FileDescriptor input(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (input.get() < 0) return fail(from, errno);
-    FileDescriptor output(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (output.get() < 0) return fail(to, errno);
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const ssize_t got = ::read(input.get(), buffer.data(), buffer.size());
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return fail(from, errno);
-        }
-        if (got == 0) break;
-        if (const int failed = writeAllBytes(output.get(), buffer.data(), static_cast<std::size_t>(got)))
-            return fail(to, failed);
-        if (cancellationRequested()) return fail(to, ECANCELED);  // a big file needn't be finished
-    }
-    if (::fchmod(output.get(), mode) != 0) return fail(to, errno);
-    if (::futimens(output.get(), times) != 0) return fail(to, errno);
-    if (const int failed = output.close()) return fail(to, failed);
-    return true;
+    return copyFile(from, to, status, failure);
 }
 
 // A partial copy may hold folders already made read-only; open them up so it can go.

@@ -72,6 +72,62 @@ bool isUniqueIdentifier(std::string_view name) {
     return name.size() == 32 && name.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
+// Opens this user's container in tmp (containerURL says where it is). One
+// planted by someone else (another user's folder, a link, a file) is never
+// written into and is no reason to stop the run: a private folder beside it
+// serves the run instead, and refused says what was there. -1, with the error set, on failure.
+int openUserContainer(const fs::path& tmp, fs::path& containerURL, std::optional<RefusedContainer>* refused,
+                      Error* error) {
+    const int tmpFd = ::open(tmp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (tmpFd < 0) {
+        const int saved = errno;
+        if (saved == ENOENT || saved == ENOTDIR)
+            setError(error, Error(ErrorKind::UnsafeTemporaryArea, tmp, 0,
+                                  saved == ENOENT ? "it doesn’t exist" : "it isn’t a folder"));
+        else
+            setError(error, Error(ErrorKind::UnsafeTemporaryArea, tmp, saved));
+        return -1;
+    }
+    const std::string containerName = temporaryContainerName();
+    containerURL = tmp / containerName;
+    Error containerError;
+    int containerFd = openPrivateContainer(tmpFd, containerName, containerURL, &containerError);
+    if (containerFd < 0 && containerError.kind() == ErrorKind::UnsafeTemporaryArea) {
+        std::string fallback = (tmp / (containerName + ".XXXXXX")).native();
+        if (::mkdtemp(fallback.data()) != nullptr) {
+            if (refused != nullptr) *refused = RefusedContainer{containerURL, containerError.detail()};
+            containerURL = fallback;
+            containerFd = openPrivateContainer(tmpFd, containerURL.filename(), containerURL, &containerError);
+        } else {
+            containerError = Error(ErrorKind::WriteFailed, fallback, errno);
+        }
+    }
+    ::close(tmpFd);
+    if (containerFd < 0) setError(error, std::move(containerError));
+    return containerFd;
+}
+
+// makeLockedFolder's answer when the folder couldn't be made.
+constexpr int kNotMade = -2;
+
+// Makes the folder name in containerFd, locked: made under a hidden name and
+// locked before it gets its own, so that another program's sweep for abandoned
+// folders never sees it unlocked. The lock's descriptor (-1: no lock could be
+// taken), or kNotMade with the error naming url.
+int makeLockedFolder(int containerFd, const std::string& name, const fs::path& url, Error* error) {
+    const std::string hidden = "." + name;
+    if (::mkdirat(containerFd, hidden.c_str(), 0700) != 0)
+        return setError(error, Error(ErrorKind::WriteFailed, url, errno)), kNotMade;
+    const int lockFd = openAndLockFolder(containerFd, hidden);
+    if (::renameat(containerFd, hidden.c_str(), containerFd, name.c_str()) != 0) {
+        const int saved = errno;
+        if (lockFd >= 0) ::close(lockFd);
+        ::unlinkat(containerFd, hidden.c_str(), AT_REMOVEDIR);
+        return setError(error, Error(ErrorKind::WriteFailed, url, saved)), kNotMade;
+    }
+    return lockFd;
+}
+
 }  // namespace
 
 fs::path temporaryDirectory() {
@@ -99,43 +155,15 @@ std::optional<fs::path> createUniqueTemporaryDirectory(const std::optional<std::
                                                        std::optional<RefusedContainer>* refused,
                                                        Error* error) {
     const fs::path tmp = temporaryDirectory();
-    const std::string containerName = temporaryContainerName();
     if (!validContext(context)) {
-        setError(error, Error(ErrorKind::UnsafeTemporaryArea, tmp / containerName / context.value_or(""), 0,
-                              "its name isn’t a single folder name"));
+        setError(error,
+                 Error(ErrorKind::UnsafeTemporaryArea, tmp / temporaryContainerName() / context.value_or(""),
+                       0, "its name isn’t a single folder name"));
         return std::nullopt;
     }
-    const int tmpFd = ::open(tmp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (tmpFd < 0) {
-        const int saved = errno;
-        if (saved == ENOENT || saved == ENOTDIR)
-            setError(error, Error(ErrorKind::UnsafeTemporaryArea, tmp, 0,
-                                  saved == ENOENT ? "it doesn’t exist" : "it isn’t a folder"));
-        else
-            setError(error, Error(ErrorKind::UnsafeTemporaryArea, tmp, saved));
-        return std::nullopt;
-    }
-    fs::path containerURL = tmp / containerName;
-    Error containerError;
-    int containerFd = openPrivateContainer(tmpFd, containerName, containerURL, &containerError);
-    if (containerFd < 0 && containerError.kind() == ErrorKind::UnsafeTemporaryArea) {
-        // Planted by someone else (another user's folder, a link, a file): never
-        // written into, and no reason to stop the run. A private folder beside it
-        // serves this run instead.
-        std::string fallback = (tmp / (containerName + ".XXXXXX")).native();
-        if (::mkdtemp(fallback.data()) != nullptr) {
-            if (refused != nullptr) *refused = RefusedContainer{containerURL, containerError.detail()};
-            containerURL = fallback;
-            containerFd = openPrivateContainer(tmpFd, containerURL.filename(), containerURL, &containerError);
-        } else {
-            containerError = Error(ErrorKind::WriteFailed, fallback, errno);
-        }
-    }
-    ::close(tmpFd);
-    if (containerFd < 0) {
-        setError(error, std::move(containerError));
-        return std::nullopt;
-    }
+    fs::path containerURL;
+    int containerFd = openUserContainer(tmp, containerURL, refused, error);
+    if (containerFd < 0) return std::nullopt;
     if (context) {
         const int parentFd = containerFd;
         containerURL /= *context;
@@ -145,26 +173,9 @@ std::optional<fs::path> createUniqueTemporaryDirectory(const std::optional<std::
     }
     const std::string identifier = newUniqueIdentifier();
     const fs::path url = containerURL / identifier;
-    // Made under a hidden name and locked before it gets its own: another
-    // program's sweep for abandoned folders never sees it unlocked.
-    const std::string hidden = "." + identifier;
-    int lockFd = -1;
-    int saved = 0;
-    if (::mkdirat(containerFd, hidden.c_str(), 0700) != 0) {
-        saved = errno;
-    } else {
-        lockFd = openAndLockFolder(containerFd, hidden);
-        if (::renameat(containerFd, hidden.c_str(), containerFd, identifier.c_str()) != 0) {
-            saved = errno;
-            if (lockFd >= 0) ::close(lockFd);
-            ::unlinkat(containerFd, hidden.c_str(), AT_REMOVEDIR);
-        }
-    }
+    const int lockFd = makeLockedFolder(containerFd, identifier, url, error);
     ::close(containerFd);
-    if (saved != 0) {
-        setError(error, Error(ErrorKind::WriteFailed, url, saved));
-        return std::nullopt;
-    }
+    if (lockFd == kNotMade) return std::nullopt;
     holdFolderLock(url, lockFd);
     return url;
 }
