@@ -13,6 +13,7 @@
 #include "conversion/UserInterface.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
+#include "platform/FileMove.hpp"
 #include "utilities/TemporaryFiles.hpp"
 
 namespace ni {

@@ -22,6 +22,7 @@
 #include "platform/Error.hpp"
 #include "platform/FileDescriptor.hpp"
 #include "platform/FileManager.hpp"
+#include "platform/FileMove.hpp"
 #include "platform/FolderListing.hpp"
 #include "platform/Resources.hpp"
 #include "platform/UTF8.hpp"

@@ -12,13 +12,6 @@ class Error;
 // error set on failure; an existing directory is success.
 bool createDirectoryAtURL(const std::filesystem::path& url, Error* error);
 
-// Moves source to destination, never replacing an existing item (a dangling
-// link counts as existing). Across file systems the tree is copied under a
-// temporary name beside destination, keeping modes and modification times,
-// renamed into place, and only then the source is removed; a failed copy
-// removes its partial copy and leaves the source as it was.
-bool moveItemAtURL(const std::filesystem::path& source, const std::filesystem::path& destination, Error* error);
-
 // Opens relative (no ".." in it) beneath folder for reading, following no
 // symbolic link anywhere below folder (folder itself is taken as it is), and
 // only when it is a regular file: a link swapped in on the way can't lead out

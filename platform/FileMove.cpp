@@ -1,3 +1,5 @@
+#include "platform/FileMove.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -7,6 +7,7 @@
 #include "TestSupport.hpp"
 #include "platform/Cancellation.hpp"
 #include "platform/FileManager.hpp"
+#include "platform/FileMove.hpp"
 #include "platform/FileWrapper.hpp"
 #include "platform/SystemCalls.hpp"
 

@@ -1,3 +1,5 @@
+#include "conversion/Notice.hpp"
+
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
@@ -9,7 +11,6 @@
 #include <memory>
 #include <numeric>
 
-#include "conversion/Notice.hpp"
 #include "platform/Error.hpp"
 #include "platform/UTF8.hpp"
 #include "utilities/TypeIdentifiers.hpp"
