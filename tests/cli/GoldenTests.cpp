@@ -41,7 +41,7 @@ std::string visible(std::string_view bytes) {
 
 class GoldenCase : public ScratchTest, public testing::WithParamInterface<std::string> {
 protected:
-    // The words that stand for scratch paths, the more specific first.
+    // The words that stand for scratch paths, a path before the folders that hold it.
     std::vector<std::pair<std::string, std::string>> placeholders() const {
         return {{"@EXPORT@", root() / "export"},
                 {"@OUT@", root() / "out"},
