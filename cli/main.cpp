@@ -55,6 +55,10 @@ void printUsage(std::ostream& out) {
         << "  -q, --quiet        no progress and no summary (errors and warnings are still printed)\n"
         << "      --report FILE  write a JSON report of the run to FILE (\"-\": standard output)\n"
         << "      --strict       fail when anything was left out or changed; move nothing\n"
+        << "      --keep-going   leave out notes that can't be read (each one a warning) and\n"
+        << "                     convert the others\n"
+        << "      --fallback-encoding NAME\n"
+        << "                     read notes that aren't UTF-8 in this encoding (e.g. windows-1252)\n"
         << "      --date-locale LOCALE\n"
         << "                     read Created and Modified dates in this locale (e.g. en_US)\n"
         << "                     instead of LC_ALL, LC_TIME or LANG\n"
@@ -262,6 +266,8 @@ struct Arguments {
     bool strict = false;
     ReportRequest report;
     std::optional<std::string> dateLocale;
+    bool keepGoing = false;
+    std::string fallbackEncoding;
 };
 
 int usageError(const std::string& message) {
@@ -272,7 +278,7 @@ int usageError(const std::string& message) {
 
 // Reads the options; an exit status when the run ends here (help, version, wrong usage).
 std::optional<int> parseArguments(int argc, char* argv[], Arguments& arguments) {
-    enum LongOnly { kReport = 256, kStrict, kDateLocale };
+    enum LongOnly { kReport = 256, kStrict, kDateLocale, kKeepGoing, kFallbackEncoding };
     static const option options[] = {{"output", required_argument, nullptr, 'o'},
                                      {"dry-run", no_argument, nullptr, 'n'},
                                      {"quiet", no_argument, nullptr, 'q'},
@@ -281,6 +287,8 @@ std::optional<int> parseArguments(int argc, char* argv[], Arguments& arguments) 
                                      {"report", required_argument, nullptr, kReport},
                                      {"strict", no_argument, nullptr, kStrict},
                                      {"date-locale", required_argument, nullptr, kDateLocale},
+                                     {"keep-going", no_argument, nullptr, kKeepGoing},
+                                     {"fallback-encoding", required_argument, nullptr, kFallbackEncoding},
                                      {nullptr, 0, nullptr, 0}};
     for (int option = 0; (option = ::getopt_long(argc, argv, "o:nqhV", options, nullptr)) != -1;) {
         switch (option) {
@@ -304,6 +312,14 @@ std::optional<int> parseArguments(int argc, char* argv[], Arguments& arguments) 
                 arguments.dateLocale = ni::knownDateLocale(optarg);
                 if (!arguments.dateLocale)
                     return usageError(std::string("unknown date locale “") + optarg + "”");
+                break;
+            case kKeepGoing:
+                arguments.keepGoing = true;
+                break;
+            case kFallbackEncoding:
+                arguments.fallbackEncoding = ni::knownEncoding(optarg).value_or("");
+                if (arguments.fallbackEncoding.empty())
+                    return usageError(std::string("unknown encoding “") + optarg + "”");
                 break;
             case 'h':
                 printUsage(std::cout);
@@ -353,6 +369,8 @@ int run(int argc, char* argv[]) {
     ni::ConversionOptions options;
     options.dateLocale = arguments.dateLocale;
     options.recordSheets = reportFile.has_value();
+    options.keepGoing = arguments.keepGoing;
+    options.fallbackEncoding = arguments.fallbackEncoding;
     controller.setConversionOptions(options);
     if (arguments.dryRun) return dryRun(controller, arguments.folder, ui, arguments.report, arguments.strict);
     return convert(controller, arguments.folder, output, ui, arguments.report, arguments.strict);

@@ -236,9 +236,10 @@ void planSheet(PlannedSheet& sheet, const NINote& note, const fs::path& noteFold
     if (note.unreadCreated) facts.unreadCreated = utf8FromUTF16(*note.unreadCreated);
     if (note.unreadModified) facts.unreadModified = utf8FromUTF16(*note.unreadModified);
     facts.charactersLeftOut = charactersXMLCantHold(note);
+    facts.encoding = note.encoding;
     facts.tags = sheet.tags;
     if (facts.pictureProblem != PictureProblem::None || facts.unreadCreated || facts.unreadModified ||
-        facts.charactersLeftOut > 0 || !facts.mediaName.empty())
+        facts.charactersLeftOut > 0 || !facts.mediaName.empty() || !facts.encoding.empty())
         sheet.facts = std::make_unique<NoteFacts>(std::move(facts));
 }
 
@@ -257,8 +258,12 @@ bool readNotes(FolderScan& scan, const ConversionOptions& options, const std::st
         [&](std::size_t i, Error* noteError, Stateless&) {
             PlannedSheet& sheet = scan.sheets[i];
             auto bytes = readNoteBytes(noteURL(i), noteError);
-            if (!bytes) return false;
-            const auto note = noteFromBytes(*bytes, noteURL(i), noteError, NoteParts::All, dateLocale);
+            const NoteReading reading{NoteParts::All, dateLocale, options.fallbackEncoding};
+            const auto note = bytes ? noteFromBytes(*bytes, noteURL(i), noteError, reading) : std::nullopt;
+            if (!note && options.keepGoing) {
+                sheet.leftOut = std::make_unique<Error>(std::move(*noteError));  // told in walk order, later
+                return true;
+            }
             if (!note) return false;
             // An export of ordinary size is read only once.
             if (keptBytes.fetch_add(bytes->size()) + bytes->size() <= options.keptNoteBytes)
@@ -295,6 +300,10 @@ void nameSheets(FolderScan& scan, Walk& walk, const ConversionOptions& options,
             notices.push_back(std::move(listed->notice));
         PlannedSheet& sheet = scan.sheets[i];
         const std::string notePath = scan.notePath(sheet);
+        if (sheet.leftOut) {
+            notices.push_back({NoticeKind::NotConverted, notePath, sheet.leftOut->message()});
+            continue;
+        }
         const std::string wanted = lastPathComponentDeletingPathExtension(sheet.noteName) + ".inkvale";
         NameChange change;
         sheet.packageName = names[sheet.folder].assign(wanted, &change);
@@ -309,6 +318,7 @@ void nameSheets(FolderScan& scan, Walk& walk, const ConversionOptions& options,
         scan.summary.pictures += !sheet.picturePath.empty();
     }
     for (; listed != walk.notices.end(); ++listed) notices.push_back(std::move(listed->notice));
+    std::erase_if(scan.sheets, [](const PlannedSheet& sheet) { return sheet.leftOut != nullptr; });
     const DateLocaleSource source = options.dateLocale ? DateLocaleSource::Override : dateLocaleSource();
     if (auto hint = dateLocaleHint(unreadDates, dateLocale, source)) notices.push_back(std::move(*hint));
 }
@@ -329,14 +339,15 @@ struct WriteTargets {
 
 // Writes sheet i; dateLeftOut tells whether the file system couldn't hold its date.
 bool writeSheet(const FolderScan& scan, std::size_t i, const WriteTargets& targets,
-                const std::string& dateLocale, OpenFolder& open, char& dateLeftOut, Error* error) {
+                const std::string& dateLocale, const std::string& fallbackEncoding, OpenFolder& open,
+                char& dateLeftOut, Error* error) {
     const PlannedSheet& planned = scan.sheets[i];
     const fs::path& noteFolder = targets.noteFolders[planned.folder];
     const fs::path noteURL = noteFolder / planned.noteName;
     std::optional<std::string> bytes;
     if (!planned.noteBytes && !(bytes = readNoteBytes(noteURL, error))) return false;
-    auto note =
-        noteFromBytes(bytes ? *bytes : *planned.noteBytes, noteURL, error, NoteParts::TextOnly, dateLocale);
+    auto note = noteFromBytes(bytes ? *bytes : *planned.noteBytes, noteURL, error,
+                              {NoteParts::TextOnly, dateLocale, fallbackEncoding});
     if (!note) return false;
     note->creationDate = planned.creationDate;
     note->modificationDate = planned.modificationDate;
@@ -394,6 +405,11 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, const Conve
     if (!scan.sheetTemplate) return std::nullopt;
     const std::string dateLocale = options.dateLocale.value_or(dateLocaleName());
     if (!readNotes(scan, options, dateLocale, error)) return std::nullopt;
+    // Keeping going past every note there is would report success with nothing converted.
+    const auto leftOut = [](const PlannedSheet& sheet) { return sheet.leftOut != nullptr; };
+    if (!scan.sheets.empty() && scan.groups.empty() &&
+        std::all_of(scan.sheets.begin(), scan.sheets.end(), leftOut))
+        return setError(error, *scan.sheets.front().leftOut), std::nullopt;
     nameSheets(scan, walk, options, dateLocale);
     scan.summary.notes = scan.sheets.size();
     scan.summary.subFolders = scan.groups.size();
@@ -428,7 +444,8 @@ bool writeFolderScan(FolderScan& scan, const fs::path& exportURL, const Conversi
         scan.sheets.size(), ConversionPhase::WritingPackages, options.progress, scan.folderURL, &written,
         [&](std::size_t i) { return targets.noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
         [&](std::size_t i, Error* sheetError, OpenFolder& open) {
-            return writeSheet(scan, i, targets, dateLocale, open, undated[i], sheetError);
+            return writeSheet(scan, i, targets, dateLocale, options.fallbackEncoding, open, undated[i],
+                              sheetError);
         });
     if (!wrote) return fail(std::move(written));
     // Finish: the whole folder takes its name at once.

@@ -14,6 +14,7 @@
 #include "conversion/ConversionSummary.hpp"
 #include "conversion/Notice.hpp"
 #include "conversion/UserInterface.hpp"
+#include "platform/Error.hpp"
 #include "platform/FileWrapper.hpp"
 
 namespace ni {
@@ -31,6 +32,8 @@ struct ConversionOptions {
     bool recordSheets = false;                   // a SheetRecord per sheet in the summary, for reports
     std::size_t keptNoteBytes = kKeptNoteBytes;  // 0: keep none (a dry run writes nothing)
     UserInterface* progress = nullptr;           // told how far the run is; may be null
+    bool keepGoing = false;                      // a note that can't be read is left out, with a notice
+    std::string fallbackEncoding;                // an ICU converter for notes that aren't UTF-8
 };
 
 // One sheet to write: where its note is, the package's name, and what the
@@ -50,6 +53,8 @@ struct PlannedSheet {
     // What the first reading found worth a notice; only for notes that give
     // one, and gone once told, so that memory stays with the names.
     std::unique_ptr<NoteFacts> facts;
+    // Why the note was left out, when the run keeps going past notes that can't be read.
+    std::unique_ptr<Error> leftOut;
     // The note's bytes as the first reading found them, kept while a fixed
     // budget for the run lasts, so that writing needn't read them again.
     std::unique_ptr<const std::string> noteBytes;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unicode/normalizer2.h>
+#include <unicode/ucnv.h>
 #include <unicode/unistr.h>
 #include <unistd.h>
 
@@ -234,6 +235,29 @@ std::optional<std::string> tooLarge(const fs::path& url, std::uintmax_t size, Er
     return std::nullopt;
 }
 
+// Text after a UTF-16 byte-order mark, in the order it gives; encoding says
+// which. An odd last byte and unpaired surrogates become U+FFFD: never lost silently.
+std::optional<std::u16string> utf16FromBytes(std::string_view bytes, std::string& encoding) {
+    const bool little = bytes.front() == '\xFF';
+    encoding = little ? "UTF-16LE" : "UTF-16BE";
+    std::u16string text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(bytes[i]),
+                   second = static_cast<unsigned char>(bytes[i + 1]);
+        text.push_back(static_cast<char16_t>(little ? first | second << 8 : first << 8 | second));
+    }
+    if (bytes.size() % 2 != 0) text.push_back(u'\uFFFD');
+    return lossyUTF16(utf8FromUTF16(text));  // unpaired surrogates become U+FFFD
+}
+
+// Bytes in an ICU converter's encoding as UTF-16; nothing when ICU can't convert them.
+std::optional<std::u16string> fromEncoding(std::string_view bytes, const std::string& encoding) {
+    const icu::UnicodeString text(bytes.data(), static_cast<int32_t>(bytes.size()), encoding.c_str());
+    if (text.isBogus()) return std::nullopt;
+    return std::u16string(text.getBuffer(), static_cast<std::size_t>(text.length()));
+}
+
 }  // namespace
 
 NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts parts,
@@ -342,14 +366,42 @@ std::optional<std::string> readNoteBytes(const fs::path& url, Error* error) {
 }
 
 std::optional<NINote> noteFromBytes(std::string_view content, const fs::path& url, Error* error,
-                                    NoteParts parts, const std::string& dateLocale) {
+                                    const NoteReading& reading) {
+    std::string encoding;
     std::size_t bad = 0;
-    auto text = utf16FromUTF8(content, &bad);
+    auto text = content.starts_with("\xFF\xFE") || content.starts_with("\xFE\xFF")
+                    ? utf16FromBytes(content, encoding)
+                    : utf16FromUTF8(content, &bad);
+    if (!text && !reading.fallbackEncoding.empty() &&
+        (text = fromEncoding(content, reading.fallbackEncoding)))
+        encoding = reading.fallbackEncoding;
     if (!text) {
         setError(error, Error(ErrorKind::InvalidUTF8, url, 0, std::to_string(bad)));
         return std::nullopt;
     }
-    return noteFromText(*text, url, parts, dateLocale);
+    NINote note = noteFromText(*text, url, reading.parts, reading.dateLocale);
+    note.encoding = std::move(encoding);
+    return note;
+}
+
+std::optional<std::string> knownEncoding(const std::string& name) {
+    if (name.empty()) return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open(name.c_str(), &status);
+    if (U_FAILURE(status) || converter == nullptr) return std::nullopt;
+    const char* own = ucnv_getName(converter, &status);
+    // The name people know it by ("windows-1252"), not ICU's table name.
+    std::string known = name;
+    for (const char* standard : {"MIME", "IANA"}) {
+        UErrorCode found = U_ZERO_ERROR;
+        const char* alias = U_SUCCESS(status) ? ucnv_getStandardName(own, standard, &found) : nullptr;
+        if (U_SUCCESS(found) && alias != nullptr) {
+            known = alias;
+            break;
+        }
+    }
+    ucnv_close(converter);
+    return known;
 }
 
 bool isNoteName(const std::string& name) {
@@ -360,7 +412,9 @@ bool isNoteName(const std::string& name) {
 std::optional<NINote> readNoteAtURL(const fs::path& url, Error* error, NoteParts parts) {
     const auto bytes = readNoteBytes(url, error);
     if (!bytes) return std::nullopt;
-    return noteFromBytes(*bytes, url, error, parts);
+    NoteReading reading;
+    reading.parts = parts;
+    return noteFromBytes(*bytes, url, error, reading);
 }
 
 }  // namespace ni

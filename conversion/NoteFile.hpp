@@ -32,6 +32,7 @@ struct NINote {
     std::vector<std::string> pictureCandidates;            // Ambiguous: the entries it could mean
     std::optional<std::u16string> unreadCreated;           // a Created value that isn't a date
     std::optional<std::u16string> unreadModified;          // a Modified value that isn't a date
+    std::string encoding;  // the encoding the text was read in when it isn't UTF-8 ("UTF-16LE", …)
     std::size_t tagCount() const { return tagNames ? tagNames->size() : 0; }
 };
 
@@ -49,9 +50,20 @@ std::optional<NINote> readNoteAtURL(const std::filesystem::path& url, Error* err
 // The same in two steps: the file's bytes, and the note they make (url names
 // the file in errors and locates its picture).
 std::optional<std::string> readNoteBytes(const std::filesystem::path& url, Error* error);
-// dateLocale: the ICU locale dates are read in; empty: dateLocaleName().
+// How a note's bytes are read.
+struct NoteReading {
+    NoteParts parts = NoteParts::All;
+    std::string dateLocale;        // the ICU locale dates are read in; empty: dateLocaleName()
+    std::string fallbackEncoding;  // an ICU converter for notes that aren't UTF-8; empty: none
+};
+// A note starting with a UTF-16 byte-order mark is read as UTF-16; one that
+// isn't valid UTF-8 in the fallback encoding when there is one (note.encoding
+// says which), else it fails.
 std::optional<NINote> noteFromBytes(std::string_view bytes, const std::filesystem::path& url, Error* error,
-                                    NoteParts parts = NoteParts::All, const std::string& dateLocale = {});
+                                    const NoteReading& reading = {});
+// The standard name of an encoding ICU can read ("windows-1252" of "cp1252");
+// nothing when ICU has no converter of that name.
+std::optional<std::string> knownEncoding(const std::string& name);
 
 // Splits a note's text into its parts; url is where the note lives (for its
 // picture). Never fails.

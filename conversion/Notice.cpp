@@ -106,6 +106,10 @@ std::string_view noticeKindName(NoticeKind kind) {
         case NoticeKind::EmptySubFolders: return "empty-sub-folders";
         case NoticeKind::TemporaryArea:
             return "temporary-area";
+        case NoticeKind::NotConverted:
+            return "not-converted";
+        case NoticeKind::Encoding:
+            return "encoding";
     }
     return "unknown";
 }
@@ -123,6 +127,10 @@ std::string_view noticeKindTitle(NoticeKind kind) {
         case NoticeKind::EmptySubFolders: return "Empty sub-folders";
         case NoticeKind::TemporaryArea:
             return "Temporary folder";
+        case NoticeKind::NotConverted:
+            return "Note left out";
+        case NoticeKind::Encoding:
+            return "Encoding";
     }
     return "Unknown";
 }
@@ -194,6 +202,14 @@ void appendRenameNotice(const std::string& notePath, const std::string& wanted, 
 
 void appendNoteNotices(const std::string& notePath, const NoteFacts& facts, const std::string& dateLocale,
                        std::vector<Notice>& notices) {
+    if (facts.encoding.starts_with("UTF-16"))
+        notices.push_back({NoticeKind::Encoding, notePath,
+                           "Read as UTF-16 (" +
+                               std::string(facts.encoding.ends_with("LE") ? "little" : "big") +
+                               "-endian): the note starts with a UTF-16 byte-order mark."});
+    else if (!facts.encoding.empty())
+        notices.push_back({NoticeKind::Encoding, notePath,
+                           "Read as " + facts.encoding + ": the note isn’t valid UTF-8 text."});
     if (facts.pictureProblem != PictureProblem::None) {
         const std::string picture = "Picture " + inQuotes(facts.pictureValue);
         const std::string pictures = inQuotes(picturesFolderOf(notePath));

@@ -27,6 +27,8 @@ enum class NoticeKind {
     SkippedLinks,       // symbolic links of a folder, never followed
     EmptySubFolders,    // sub-folders that hold no notes at all
     TemporaryArea,      // the temporary container was planted by someone else; the run worked beside it
+    NotConverted,       // a note that couldn't be read, left out of a run that keeps going
+    Encoding,           // a note read as UTF-16 or in the fallback encoding
 };
 
 struct Notice {
@@ -57,6 +59,7 @@ struct NoteFacts {
     std::vector<std::string> pictureCandidates;  // the entries an ambiguous value could mean
     std::optional<std::string> unreadCreated, unreadModified;
     std::size_t charactersLeftOut = 0;
+    std::string encoding;                    // what the note was read as, when it isn't UTF-8
     std::string mediaNameWanted, mediaName;  // set when the picture's name was shortened
     std::size_t tags = 0;
 };

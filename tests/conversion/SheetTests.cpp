@@ -363,7 +363,7 @@ TEST_F(Sheets, OneCharacterAnywhereIsSplitEscapedOrLeftOutAsItIs) {
                 const std::u16string body = lossyUTF16(before) + character + lossyUTF16(after);
                 const auto note =
                     noteFromBytes("T\n" + before + utf8FromUTF16(character) + after + "\n\nTags: t\n",
-                                  root() / "n.txt", nullptr, NoteParts::TextOnly);
+                                  root() / "n.txt", nullptr, {NoteParts::TextOnly, "", ""});
                 ASSERT_TRUE(note);
                 EXPECT_EQ(note->body, body);
                 EXPECT_EQ(note->tagCount(), 1u);
