@@ -57,6 +57,8 @@ void printUsage(std::ostream& out) {
         << "      --strict       fail when anything was left out or changed; move nothing\n"
         << "      --keep-going   leave out notes that can't be read (each one a warning) and\n"
         << "                     convert the others\n"
+        << "      --portable-names\n"
+        << "                     names every disk takes (made so anyway on FAT, exFAT, NTFS, SMB)\n"
         << "      --fallback-encoding NAME\n"
         << "                     read notes that aren't UTF-8 in this encoding (e.g. windows-1252)\n"
         << "      --date-locale LOCALE\n"
@@ -171,7 +173,7 @@ void printTree(const ni::FolderScan& scan) {
     std::vector<std::vector<const ni::PlannedSheet*>> byFolder(scan.groups.size() + 1);
     for (const ni::PlannedSheet& sheet : scan.sheets) byFolder[sheet.folder].push_back(&sheet);
     for (std::size_t g = 0; g < scan.groups.size(); ++g) {
-        std::cout << "    " << scan.groups[g] << "/\n";
+        std::cout << "    " << scan.exportGroups[g] << "/\n";
         for (const ni::PlannedSheet* sheet : byFolder[g + 1]) printSheet(scan, *sheet, "        ");
     }
     for (const ni::PlannedSheet* sheet : byFolder[0]) printSheet(scan, *sheet, "    ");
@@ -267,6 +269,7 @@ struct Arguments {
     ReportRequest report;
     std::optional<std::string> dateLocale;
     bool keepGoing = false;
+    bool portableNames = false;
     std::string fallbackEncoding;
 };
 
@@ -278,7 +281,7 @@ int usageError(const std::string& message) {
 
 // Reads the options; an exit status when the run ends here (help, version, wrong usage).
 std::optional<int> parseArguments(int argc, char* argv[], Arguments& arguments) {
-    enum LongOnly { kReport = 256, kStrict, kDateLocale, kKeepGoing, kFallbackEncoding };
+    enum LongOnly { kReport = 256, kStrict, kDateLocale, kKeepGoing, kFallbackEncoding, kPortableNames };
     static const option options[] = {{"output", required_argument, nullptr, 'o'},
                                      {"dry-run", no_argument, nullptr, 'n'},
                                      {"quiet", no_argument, nullptr, 'q'},
@@ -288,6 +291,7 @@ std::optional<int> parseArguments(int argc, char* argv[], Arguments& arguments) 
                                      {"strict", no_argument, nullptr, kStrict},
                                      {"date-locale", required_argument, nullptr, kDateLocale},
                                      {"keep-going", no_argument, nullptr, kKeepGoing},
+                                     {"portable-names", no_argument, nullptr, kPortableNames},
                                      {"fallback-encoding", required_argument, nullptr, kFallbackEncoding},
                                      {nullptr, 0, nullptr, 0}};
     for (int option = 0; (option = ::getopt_long(argc, argv, "o:nqhV", options, nullptr)) != -1;) {
@@ -315,6 +319,9 @@ std::optional<int> parseArguments(int argc, char* argv[], Arguments& arguments) 
                 break;
             case kKeepGoing:
                 arguments.keepGoing = true;
+                break;
+            case kPortableNames:
+                arguments.portableNames = true;
                 break;
             case kFallbackEncoding:
                 arguments.fallbackEncoding = ni::knownEncoding(optarg).value_or("");
@@ -370,6 +377,8 @@ int run(int argc, char* argv[]) {
     options.dateLocale = arguments.dateLocale;
     options.recordSheets = reportFile.has_value();
     options.keepGoing = arguments.keepGoing;
+    // A disk that refuses some names gets names it takes, as asked for anywhere with --portable-names.
+    options.portableNames = arguments.portableNames || ni::refusesSomeNames(output);
     options.fallbackEncoding = arguments.fallbackEncoding;
     controller.setConversionOptions(options);
     if (arguments.dryRun) return dryRun(controller, arguments.folder, ui, arguments.report, arguments.strict);

@@ -48,6 +48,15 @@ std::optional<std::vector<FolderEntry>> listFolder(const fs::path& url, Error* e
     return entries;
 }
 
+// A name every disk takes: its stem as the utility library makes it safe ("_"
+// when nothing is left), its extension kept.
+std::string portableName(const std::string& name) {
+    const std::string extension = pathExtension(name);
+    const std::string stem = lastPathComponentDeletingPathExtension(name);
+    const std::string safe = utf8FromUTF16(stringByReplacingUnallowedFilenameCharacters(lossyUTF16(stem)));
+    return (safe.empty() ? "_" : safe) + (extension.empty() ? "" : "." + extension);
+}
+
 // The failures of a parallel run: the one that counts is the first in index
 // order, as one thread going through the list would report it.
 class Failures {
@@ -215,7 +224,7 @@ bool walkExport(FolderScan& scan, Walk& walk, Error* error) {
 
 // What a note read for the first time settles of its sheet, and its facts for
 // the notices when it gives any.
-void planSheet(PlannedSheet& sheet, const NINote& note, const fs::path& noteFolder) {
+void planSheet(PlannedSheet& sheet, const NINote& note, const fs::path& noteFolder, bool portableNames) {
     sheet.creationDate = note.creationDate;
     sheet.modificationDate = note.modificationDate;
     sheet.tags = note.tagCount();
@@ -223,10 +232,12 @@ void planSheet(PlannedSheet& sheet, const NINote& note, const fs::path& noteFold
     if (note.pictureURL) {
         sheet.picturePath = note.pictureURL->lexically_relative(noteFolder).native();
         sheet.pictureIdentifier = newUniqueIdentifier();
-        sheet.mediaName = mediaNameForPicture(note.pictureURL->native(), sheet.pictureIdentifier);
         const std::string wanted = note.pictureURL->filename().native();
+        sheet.mediaName =
+            mediaNameForPicture(portableNames ? portableName(wanted) : wanted, sheet.pictureIdentifier);
         if (!sheet.mediaName.starts_with(lastPathComponentDeletingPathExtension(wanted) + ".")) {
-            facts.mediaNameWanted = wanted;  // its stem was cut to fit the name limit
+            facts.mediaNameWanted = wanted;  // its stem was cut to fit the name limit, or made portable
+            facts.mediaNamePortable = portableNames && portableName(wanted) != wanted;
             facts.mediaName = sheet.mediaName;
         }
     }
@@ -270,15 +281,36 @@ bool readNotes(FolderScan& scan, const ConversionOptions& options, const std::st
                 sheet.noteBytes = std::make_unique<const std::string>(std::move(*bytes));
             else
                 keptBytes.fetch_sub(bytes->size());
-            planSheet(sheet, *note, noteFolders[sheet.folder]);
+            planSheet(sheet, *note, noteFolders[sheet.folder], options.portableNames);
             return true;
         });
+}
+
+// The groups' folder names in the export, taken before any top-level sheet is
+// named. As they are, or made portable: then letter case no longer tells two
+// apart either (such disks fold it), so a clash is numbered, with a notice.
+void nameGroups(FolderScan& scan, PackageNames& topLevel, bool portableNames, std::vector<Notice>& notices) {
+    scan.exportGroups.clear();
+    for (const std::string& group : scan.groups) {
+        if (!portableNames) {
+            topLevel.take(group);
+            scan.exportGroups.push_back(group);
+            continue;
+        }
+        const std::string safe = portableName(group);
+        NameChange change;
+        scan.exportGroups.push_back(topLevel.assign(safe, &change));
+        change.portable = safe != group;
+        appendRenameNotice(group, group, scan.exportGroups.back(), change, notices);
+    }
 }
 
 // The report's record of a planned sheet.
 SheetRecord recordOf(const FolderScan& scan, const PlannedSheet& sheet) {
     const std::string folderPrefix = sheet.folder == 0 ? std::string() : scan.groups[sheet.folder - 1] + "/";
-    SheetRecord record{scan.notePath(sheet), folderPrefix + sheet.packageName,
+    const std::string exportPrefix =
+        sheet.folder == 0 ? std::string() : scan.exportGroups[sheet.folder - 1] + "/";
+    SheetRecord record{scan.notePath(sheet), exportPrefix + sheet.packageName,
                        std::nullopt,         sheet.tags,
                        sheet.creationDate,   sheet.modificationDate};
     if (!sheet.picturePath.empty()) record.picture = folderPrefix + sheet.picturePath;
@@ -291,8 +323,8 @@ SheetRecord recordOf(const FolderScan& scan, const PlannedSheet& sheet) {
 void nameSheets(FolderScan& scan, Walk& walk, const ConversionOptions& options,
                 const std::string& dateLocale) {
     std::vector<PackageNames> names(scan.groups.size() + 1);
-    for (const std::string& group : scan.groups) names[0].take(group);
     std::vector<Notice>& notices = scan.summary.notices;
+    nameGroups(scan, names[0], options.portableNames, notices);
     std::vector<std::string> unreadDates;
     auto listed = walk.notices.begin();
     for (std::size_t i = 0; i < scan.sheets.size(); ++i) {
@@ -305,8 +337,10 @@ void nameSheets(FolderScan& scan, Walk& walk, const ConversionOptions& options,
             continue;
         }
         const std::string wanted = lastPathComponentDeletingPathExtension(sheet.noteName) + ".inkvale";
+        const std::string safe = options.portableNames ? portableName(wanted) : wanted;
         NameChange change;
-        sheet.packageName = names[sheet.folder].assign(wanted, &change);
+        sheet.packageName = names[sheet.folder].assign(safe, &change);
+        change.portable = safe != wanted;
         appendRenameNotice(notePath, wanted, sheet.packageName, change, notices);
         if (sheet.facts) {
             appendNoteNotices(notePath, *sheet.facts, dateLocale, notices);
@@ -356,6 +390,7 @@ bool writeSheet(const FolderScan& scan, std::size_t i, const WriteTargets& targe
         picture =
             openSheetPicture(noteURL, noteFolder / planned.picturePath, planned.pictureIdentifier, error);
         if (!picture) return false;
+        picture->mediaName = planned.mediaName;  // as planned: made portable when asked
     }
     const auto sheet = sheetForNote(*note, *scan.sheetTemplate, std::move(picture));
     const fs::path& exportFolder = targets.exportFolders[planned.folder];
@@ -375,7 +410,7 @@ bool makeGroupFolders(const FolderScan& scan, const fs::path& stagingURL, const 
                       Error* error) {
     FileDescriptor stagingFd(::open(stagingURL.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (stagingFd.get() < 0) return setError(error, Error(ErrorKind::WriteFailed, exportURL, errno));
-    for (const std::string& group : scan.groups) {
+    for (const std::string& group : scan.exportGroups) {
         if (!FileWrapper::directory({})->writeInFolder(stagingFd.get(), exportURL, group, error))
             return false;
     }
@@ -423,8 +458,8 @@ bool writeFolderScan(FolderScan& scan, const fs::path& exportURL, const Conversi
     // Written under a hidden name beside its own and renamed once whole, so the
     // export never shows up in part. Messages name the export's own paths.
     const fs::path stagingURL = exportURL.parent_path() / ("." + exportURL.filename().native() + ".partial");
-    const WriteTargets targets{scan.folders(scan.folderURL), scan.folders(exportURL),
-                               scan.folders(stagingURL)};
+    const WriteTargets targets{scan.folders(scan.folderURL), scan.folders(exportURL, true),
+                               scan.folders(stagingURL, true)};
     const auto fail = [&](Error failure) {
         removeItemAtURL(stagingURL, nullptr);
         return setError(error, std::move(failure));

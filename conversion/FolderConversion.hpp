@@ -34,6 +34,7 @@ struct ConversionOptions {
     UserInterface* progress = nullptr;           // told how far the run is; may be null
     bool keepGoing = false;                      // a note that can't be read is left out, with a notice
     std::string fallbackEncoding;                // an ICU converter for notes that aren't UTF-8
+    bool portableNames = false;                  // names every disk takes (FAT, exFAT, NTFS, SMB)
 };
 
 // One sheet to write: where its note is, the package's name, and what the
@@ -65,6 +66,7 @@ struct PlannedSheet {
 struct FolderScan {
     std::filesystem::path folderURL;
     std::vector<std::string> groups;   // the sub-folders' own names, in name order
+    std::vector<std::string> exportGroups;  // their folders' names in the export (made portable, numbered)
     std::vector<PlannedSheet> sheets;  // in the order of the walk
     std::shared_ptr<const SheetTemplate> sheetTemplate;
     ConversionSummary summary;
@@ -78,10 +80,12 @@ struct FolderScan {
     std::string notePath(const PlannedSheet& sheet) const {
         return sheet.folder == 0 ? sheet.noteName : groups[sheet.folder - 1] + "/" + sheet.noteName;
     }
-    // base and then base/group for every group, in the order of PlannedSheet::folder.
-    std::vector<std::filesystem::path> folders(const std::filesystem::path& base) const {
+    // base and then base/group for every group, in the order of PlannedSheet::folder:
+    // the groups' own names, or with inExport their names in the export.
+    std::vector<std::filesystem::path> folders(const std::filesystem::path& base,
+                                               bool inExport = false) const {
         std::vector<std::filesystem::path> paths{base};
-        for (const std::string& group : groups) paths.push_back(base / group);
+        for (const std::string& group : inExport ? exportGroups : groups) paths.push_back(base / group);
         return paths;
     }
 };

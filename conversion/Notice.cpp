@@ -190,12 +190,17 @@ void appendTooDeepNotice(const std::string& folder, std::size_t notes, std::vect
 
 void appendRenameNotice(const std::string& notePath, const std::string& wanted, const std::string& chosen,
                         const NameChange& change, std::vector<Notice>& notices) {
-    if (!change.numbered && !change.shortened) return;
+    if (!change.numbered && !change.shortened && !change.portable) return;
     const std::string tooLong = "the name is longer than a file name can be (" + std::to_string(NAME_MAX) + " bytes)";
     const std::string taken = "another note or folder in the same place has the name";
-    const std::string why = change.shortened && change.numbered ? tooLong + ", and " + taken + " shortened"
-                            : change.shortened                  ? tooLong
-                                                                : taken;
+    std::string why = change.shortened && change.numbered ? tooLong + ", and " + taken + " shortened"
+                      : change.shortened                  ? tooLong
+                                                          : taken;
+    if (change.portable)
+        why =
+            "the name has characters, or a length, that disks such as FAT, exFAT, NTFS and network shares "
+            "refuse" +
+            (change.numbered ? ", and " + taken + " made safe" : std::string());
     notices.push_back(
         {NoticeKind::Renamed, notePath, "Renamed " + inQuotes(wanted) + " → " + inQuotes(chosen) + ": " + why + "."});
 }
@@ -249,10 +254,14 @@ void appendNoteNotices(const std::string& notePath, const NoteFacts& facts, cons
                                " out of Content.xml: XML can’t hold control characters, U+FFFE or U+FFFF. "
                                "Text.txt keeps the note as it was."});
     if (!facts.mediaName.empty())
-        notices.push_back({NoticeKind::Renamed, notePath,
-                           "Renamed the picture " + inQuotes(facts.mediaNameWanted) + " → " +
-                               inQuotes("Media/" + facts.mediaName) +
-                               ": the name is too long to keep whole beside the sheet’s identifier."});
+        notices.push_back(
+            {NoticeKind::Renamed, notePath,
+             "Renamed the picture " + inQuotes(facts.mediaNameWanted) + " → " +
+                 inQuotes("Media/" + facts.mediaName) +
+                 (facts.mediaNamePortable
+                      ? ": the name has characters that disks such as FAT, exFAT, NTFS and network "
+                        "shares refuse."
+                      : ": the name is too long to keep whole beside the sheet’s identifier.")});
 }
 
 void appendEmptySubFoldersNotice(const std::vector<std::string>& subFolders, std::vector<Notice>& notices) {

@@ -60,7 +60,8 @@ struct NoteFacts {
     std::optional<std::string> unreadCreated, unreadModified;
     std::size_t charactersLeftOut = 0;
     std::string encoding;                    // what the note was read as, when it isn't UTF-8
-    std::string mediaNameWanted, mediaName;  // set when the picture's name was shortened
+    std::string mediaNameWanted, mediaName;  // set when the picture's name was shortened or made portable
+    bool mediaNamePortable = false;          // made portable (else shortened)
     std::size_t tags = 0;
 };
 
@@ -78,6 +79,7 @@ struct SkippedEntries {
 struct NameChange {
     bool numbered = false;   // another package of the folder had the name
     bool shortened = false;  // the name was longer than a file name can be
+    bool portable = false;   // characters some disks refuse were replaced
 };
 
 // The notices for the facts of one part of the walk, appended to notices.

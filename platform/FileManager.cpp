@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -196,6 +197,27 @@ std::optional<fs::path> resolvedLocation(const fs::path& url) {
         pending = location;
     }
     return std::nullopt;  // links in a loop
+}
+
+bool refusesSomeNames(const fs::path& folder) {
+    // The kernel's magic numbers of the file systems that refuse \ : * ? " < > |
+    // or names ending in a dot or a space.
+    static constexpr unsigned long kRestrictive[] = {
+        0x4d44,      // FAT (msdos, vfat)
+        0x2011BAB0,  // exFAT
+        0x5346544e,  // NTFS (ntfs, ntfs3)
+        0x517B,      // SMB
+        0xFF534D42,  // CIFS
+        0xFE534D42,  // SMB2
+    };
+    fs::path existing = resolvedLocation(folder).value_or(folder);
+    struct statfs info {};
+    while (::statfs(existing.c_str(), &info) != 0) {
+        if (!existing.has_relative_path()) return false;
+        existing = existing.parent_path();
+    }
+    const auto type = static_cast<unsigned long>(info.f_type) & 0xFFFFFFFFul;
+    return std::find(std::begin(kRestrictive), std::end(kRestrictive), type) != std::end(kRestrictive);
 }
 
 bool isInsideFolder(const fs::path& url, const fs::path& folder) {

@@ -31,6 +31,10 @@ bool removeItemInFolder(int parentFd, const std::string& name, const std::filesy
 // "." and ".." resolved as the system would. Nothing when links loop.
 std::optional<std::filesystem::path> resolvedLocation(const std::filesystem::path& url);
 
+// Whether the file system holding folder (or, when it is missing, its nearest
+// existing parent) refuses names other disks take: FAT, exFAT, NTFS, SMB/CIFS.
+bool refusesSomeNames(const std::filesystem::path& folder);
+
 // Whether url, so resolved, is folder or lies inside it, compared by device and
 // inode of its existing part and every folder above. False when folder is missing.
 bool isInsideFolder(const std::filesystem::path& url, const std::filesystem::path& folder);

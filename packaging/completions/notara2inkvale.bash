@@ -6,7 +6,7 @@ _notara2inkvale() {
     local cur="${COMP_WORDS[COMP_CWORD]}" prev="" options
     ((COMP_CWORD > 0)) && prev="${COMP_WORDS[COMP_CWORD - 1]}"
     if [[ "$1" == notara2inkvale-cli || "${1##*/}" == notara2inkvale-cli ]]; then
-        options="--output --dry-run --quiet --report --strict --keep-going --date-locale --fallback-encoding --help --version -o -n -q -h -V"
+        options="--output --dry-run --quiet --report --strict --keep-going --portable-names --date-locale --fallback-encoding --help --version -o -n -q -h -V"
         case "$prev" in
             -o | --output)
                 compopt -o filenames 2>/dev/null

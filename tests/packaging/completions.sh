@@ -26,7 +26,7 @@ expect() {  # DESCRIPTION EXPECTED ACTUAL
 }
 expect "bash: notara2inkvale-cli -o <TAB>" "$(printf '%s\n' 'Export one' out)" \
   "$(bash_offers notara2inkvale-cli -o '')"
-expect "bash: notara2inkvale-cli --<TAB>" "$(printf -- '--%s\n' date-locale dry-run fallback-encoding help keep-going output quiet report strict version)" \
+expect "bash: notara2inkvale-cli --<TAB>" "$(printf -- '--%s\n' date-locale dry-run fallback-encoding help keep-going output portable-names quiet report strict version)" \
   "$(bash_offers notara2inkvale-cli --)"
 expect "bash: notara2inkvale-cli -q <TAB>" "$(printf '%s\n' 'Export one' out)" \
   "$(bash_offers notara2inkvale-cli -q '')"
@@ -37,7 +37,7 @@ expect "bash: notara2inkvale --<TAB>" "$(printf -- '--%s\n' help version)" "$(ba
 fish_offers() { HOME=$work XDG_DATA_DIRS=$share PATH=$root/tree/usr/bin:$PATH fish -c "complete -C'$1'" | cut -f1 | sort; }
 expect "fish: notara2inkvale-cli -o <TAB>" "$(printf '%s\n' 'Export one/' out/)" \
   "$(fish_offers 'notara2inkvale-cli -o ')"
-expect "fish: notara2inkvale-cli --<TAB>" "$(printf -- '--%s\n' date-locale dry-run fallback-encoding help keep-going output quiet report strict version)" \
+expect "fish: notara2inkvale-cli --<TAB>" "$(printf -- '--%s\n' date-locale dry-run fallback-encoding help keep-going output portable-names quiet report strict version)" \
   "$(fish_offers 'notara2inkvale-cli --')"
 
 # zsh: compinit registers both commands from the #compdef line.
