@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QEvent>
 #include <QIcon>
 #include <QSocketNotifier>
 #include <cerrno>
@@ -58,6 +59,16 @@ Application::~Application() {
         if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
             ::sigaction(signal, &action, nullptr);
     }
+}
+
+bool Application::event(QEvent* event) {
+    // Qt's own quit (the session manager's, or after the last window closed) would first close the
+    // window, which asks about a pending export; a session that ends can't wait for an answer.
+    if (event->type() == QEvent::Quit) {
+        exit(0);
+        return true;
+    }
+    return QApplication::event(event);
 }
 
 void Application::terminationRequested() {

@@ -13,12 +13,14 @@
 
 namespace ni {
 
-void revealItemInFileViewer(const std::filesystem::path& item, QObject* context, const QDBusConnection& bus) {
+void revealItemInFileViewer(const std::filesystem::path& item, QObject* context, const QDBusConnection& bus,
+                            const std::function<void(bool answered)>& answered) {
     const QString path = QFile::decodeName(QByteArray::fromStdString(item.string()));
     const QUrl containingFolder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
     const auto openContainingFolder = [containingFolder] { QDesktopServices::openUrl(containingFolder); };
     if (!bus.isConnected()) {
         openContainingFolder();
+        if (answered) answered(false);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -28,8 +30,9 @@ void revealItemInFileViewer(const std::filesystem::path& item, QObject* context,
     call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
-                     [openContainingFolder](QDBusPendingCallWatcher* finished) {
+                     [openContainingFolder, answered](QDBusPendingCallWatcher* finished) {
                          if (finished->isError()) openContainingFolder();
+                         if (answered) answered(!finished->isError());
                          finished->deleteLater();
                      });
 }

@@ -2,15 +2,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QHBoxLayout>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -23,7 +26,9 @@
 #include "conversion/AppDelegate.hpp"
 #include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
+#include "platform/UTF8.hpp"
 #include "ui_MainWindow.h"
+#include "utilities/StringPathUtilities.hpp"
 
 namespace ni {
 
@@ -45,6 +50,23 @@ std::filesystem::path toPath(const QString& localFile) {
     return std::filesystem::path(QFile::encodeName(localFile).toStdString());
 }
 
+QString fromPath(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
+
+// The path as the user reads it: the home folder as "~".
+QString abbreviatedPath(const std::filesystem::path& path) {
+    return QString::fromStdU16String(stringByAbbreviatingUserDirectoryInPath(lossyUTF16(path.native())));
+}
+
+// Where the save panel starts in a run that hasn't saved yet.
+QString documentsFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+QString sheetCount(std::size_t n) {
+    return (n == 1 ? MainWindow::tr("%1 sheet") : MainWindow::tr("%1 sheets")).arg(n);
+}
+
 // A message box shows the ordinary pointer even while the window is busy.
 int execWithArrowCursor(QDialog& dialog) {
     QApplication::setOverrideCursor(Qt::ArrowCursor);
@@ -61,7 +83,9 @@ constexpr qint64 kProgressIntervalMilliseconds = 100;
 
 // Small text is read comfortably from this WCAG contrast ratio on.
 constexpr double kMinimumContrast = 4.5;
-// The notices line's amber, for light grounds and for dark ones.
+// The text's grey and the amber of a line that needs a look, for light grounds and for dark ones.
+const QColor kInkOnLight(0x33, 0x33, 0x33);
+const QColor kInkOnDark(0xee, 0xee, 0xee);
 const QColor kAmberOnLight(0x6b, 0x45, 0x00);
 const QColor kAmberOnDark(0xf2, 0xb8, 0x4b);
 
@@ -80,13 +104,20 @@ double contrastRatio(const QColor& one, const QColor& other) {
     return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
 }
 
-// The amber that reads better on ground; black or white where neither amber reads well enough.
-QColor noticesColourOn(const QColor& ground) {
+// Of the colours for light and dark grounds, the one that reads better on ground; black or white
+// where neither reads well enough.
+QColor textColourOn(const QColor& ground, const QColor& onLight, const QColor& onDark) {
     const auto better = [&ground](const QColor& one, const QColor& other) {
         return contrastRatio(one, ground) >= contrastRatio(other, ground) ? one : other;
     };
-    const QColor amber = better(kAmberOnLight, kAmberOnDark);
-    return contrastRatio(amber, ground) >= kMinimumContrast ? amber : better(Qt::black, Qt::white);
+    const QColor colour = better(onLight, onDark);
+    return contrastRatio(colour, ground) >= kMinimumContrast ? colour : better(Qt::black, Qt::white);
+}
+
+void setTextColour(QLabel* label, const QColor& colour) {
+    QPalette colours = label->palette();
+    colours.setColor(QPalette::WindowText, colour);
+    label->setPalette(colours);
 }
 
 }  // namespace
@@ -97,30 +128,17 @@ MainWindow::MainWindow(QWidget* parent)
       progressDelay_(kProgressDelayMilliseconds) {
     ui_->setupUi(this);
     ui_->dragView->setDelegate(this);
-    // Drops over the label and button land on the drop view beneath them.
+    // Drops over the labels land on the drop view beneath them.
     ui_->statusLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
-    connect(ui_->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    ui_->summaryLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Quit closes the window, as its close button does: both ask about a pending export.
+    connect(ui_->actionQuit, &QAction::triggered, this, &QWidget::close);
     connect(ui_->actionAbout, &QAction::triggered, this, &MainWindow::showAbout);
-
-    // "12 notes · 3 need a look" and the way to the details, under the status label.
-    noticesLine_ = new QWidget(ui_->dragView);
-    noticesLine_->setObjectName(QStringLiteral("noticesLine"));
-    auto* noticesLayout = new QHBoxLayout(noticesLine_);
-    noticesLayout->setContentsMargins(0, 0, 0, 0);
-    noticesLabel_ = new QLabel(noticesLine_);
-    noticesLabel_->setObjectName(QStringLiteral("noticesLabel"));
-    noticesLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    detailsButton_ = new QPushButton(tr("Details…"), noticesLine_);
-    detailsButton_->setObjectName(QStringLiteral("detailsButton"));
-    detailsButton_->setToolTip(tr("List what the conversion left out or changed."));
-    noticesLayout->addStretch();
-    noticesLayout->addWidget(noticesLabel_);
-    noticesLayout->addWidget(detailsButton_);
-    noticesLayout->addStretch();
-    ui_->dragViewLayout->insertWidget(ui_->dragViewLayout->indexOf(ui_->statusLabel) + 1, noticesLine_);
-    connect(detailsButton_, &QPushButton::clicked, this, &MainWindow::showNoticesDialog);
+    connect(ui_->detailsButton, &QPushButton::clicked, this, &MainWindow::showNoticesDialog);
+    connect(ui_->showInFolderButton, &QPushButton::clicked, this, &MainWindow::revealSavedExport);
+    connect(ui_->dragView, &NIDragView::highlightedChanged, this, &MainWindow::updateTextColours);
     ui_->dragView->installEventFilter(this);
-    updateNoticesColour();
+    ui_->dragView->setAccessibleName(ui_->statusLabel->text());
     pendingExportChanged(false);
 }
 
@@ -130,15 +148,12 @@ NIDragView* MainWindow::dragView() const { return ui_->dragView; }
 
 void MainWindow::setAppDelegate(AppDelegate* appDelegate) {
     appDelegate_ = appDelegate;
-    connect(ui_->actionOpenFolder, &QAction::triggered, this, [this] {
-        if (!busy_ && appDelegate_ != nullptr) appDelegate_->openFolder();
-    });
-    const auto saveFiles = [this] {
-        if (!busy_ && appDelegate_ != nullptr) appDelegate_->saveFiles();
-    };
+    connect(ui_->actionOpenFolder, &QAction::triggered, this, &MainWindow::openFolder);
+    connect(ui_->dragView, &NIDragView::activated, this, &MainWindow::openFolder);
+    const auto saveFiles = [this] { saveSheets(); };
     connect(ui_->actionSaveFiles, &QAction::triggered, this, saveFiles);
     connect(ui_->saveButton, &QPushButton::clicked, this, saveFiles);
-    // Closing the window, the Quit command and a termination signal all end here.
+    // Closing the window, the Quit command, the end of the session and a termination signal all end here.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (appDelegate_ != nullptr) appDelegate_->applicationWillTerminate();
     });
@@ -147,8 +162,80 @@ void MainWindow::setAppDelegate(AppDelegate* appDelegate) {
 void MainWindow::convertFolderAtStart(const std::filesystem::path& folder) {
     QTimer::singleShot(0, this, [this, folder] {
         if (busy_ || appDelegate_ == nullptr) return;
-        runBusy([this, &folder] { appDelegate_->runFolderConversionAtURL(folder); });
+        runConversion([this, &folder] { appDelegate_->runFolderConversionAtURL(folder); });
     });
+}
+
+void MainWindow::openFolder() {
+    if (busy_ || appDelegate_ == nullptr) return;
+    askAboutPendingExport(tr("Save the converted sheets before converting another folder?"), [this] {
+        if (!busy_ && appDelegate_ != nullptr) appDelegate_->openFolder();
+    });
+}
+
+void MainWindow::saveSheets(std::function<void()> afterMove) {
+    if (busy_ || appDelegate_ == nullptr || !appDelegate_->exportURL()) return;
+    afterMove_ = std::move(afterMove);
+    // saveFiles opens its folder panel at once: that panel is the save panel.
+    choosingSaveFolder_ = true;
+    appDelegate_->saveFiles();
+    choosingSaveFolder_ = false;
+}
+
+void MainWindow::askAboutPendingExport(const QString& question, std::function<void()> proceed) {
+    if (appDelegate_ == nullptr || !appDelegate_->exportURL()) {
+        proceed();
+        return;
+    }
+    // One question at a time; a second request waits for the user to answer the first.
+    if (question_ != nullptr) return;
+    const ConversionSummary& summary = appDelegate_->lastConversionSummary();
+    const QString source = QString::fromStdString(displayPath(summary.source.filename()));
+    question_ = new QMessageBox(QMessageBox::Question, QGuiApplication::applicationDisplayName(), question,
+                                QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    question_->setObjectName(QStringLiteral("pendingExportQuestion"));
+    question_->setInformativeText(
+        summary.notes == 1
+            ? tr("The sheet converted from “%1” is in a temporary folder and is removed unless you save it.")
+                  .arg(source)
+            : tr("The %1 sheets converted from “%2” are in a temporary folder and are removed unless you "
+                 "save them.")
+                  .arg(QString::number(summary.notes), source));
+    // Named by what they do here, not by a desktop's wording for documents ("Close without Saving").
+    question_->button(QMessageBox::Save)->setText(tr("Save Sheets…"));
+    question_->button(QMessageBox::Discard)->setText(tr("Discard"));
+    question_->setDefaultButton(QMessageBox::Save);
+    question_->setEscapeButton(QMessageBox::Cancel);
+    question_->setWindowModality(Qt::WindowModal);
+    connect(question_, &QDialog::finished, this,
+            [this, box = question_.data(), proceed = std::move(proceed)] {
+                const QMessageBox::StandardButton answer = box->standardButton(box->clickedButton());
+                question_.clear();
+                box->deleteLater();
+                if (appDelegate_ == nullptr) return;
+                if (answer == QMessageBox::Save) {
+                    saveSheets(proceed);
+                } else if (answer == QMessageBox::Discard) {
+                    appDelegate_->discardExport();
+                    proceed();
+                }
+            });
+    question_->open();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // A running conversion or move is stopped with its progress dialog's Cancel, not by closing.
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    if (appDelegate_ == nullptr || !appDelegate_->exportURL()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    // Saved or discarded, nothing is pending and the window closes.
+    askAboutPendingExport(tr("Save the converted sheets before quitting?"), [this] { close(); });
 }
 
 void MainWindow::showAbout() {
@@ -166,7 +253,10 @@ void MainWindow::dragViewDidReceiveURL(const std::filesystem::path& url) {
     // Converted once the drop has returned, so the dragging file manager isn't kept waiting.
     QTimer::singleShot(0, this, [this, url] {
         if (busy_ || appDelegate_ == nullptr) return;
-        runBusy([this, &url] { appDelegate_->dragViewDidReceiveURL(url); });
+        askAboutPendingExport(tr("Save the converted sheets before converting another folder?"), [this, url] {
+            if (!busy_ && appDelegate_ != nullptr)
+                runConversion([this, &url] { appDelegate_->dragViewDidReceiveURL(url); });
+        });
     });
 }
 
@@ -182,45 +272,67 @@ void MainWindow::runBusy(const std::function<void()>& work) {
     if (cancellationSignal() == 0) clearCancellation();
 }
 
+void MainWindow::runConversion(const std::function<void()>& work) {
+    savedExport_.reset();
+    updateSummaryLine();
+    runBusy(work);
+}
+
 void MainWindow::setStatusText(const std::string& text) {
     ui_->statusLabel->setText(fromCore("ni::AppDelegate", text));
+    // The drop view is named by what it says, so a screen reader on it hears the change.
+    ui_->dragView->setAccessibleName(ui_->statusLabel->text());
 }
 
 void MainWindow::pendingExportChanged(bool pending) {
     ui_->actionSaveFiles->setEnabled(pending);
-    ui_->saveButton->setVisible(pending);
-    updateNoticesLine(pending);
+    updateSummaryLine();
 }
 
-void MainWindow::updateNoticesLine(bool pending) {
-    const ConversionSummary* summary =
-        pending && appDelegate_ != nullptr ? &appDelegate_->lastConversionSummary() : nullptr;
-    if (summary == nullptr || summary->notices.empty()) {
-        noticesLine_->hide();
-        return;
+void MainWindow::updateSummaryLine() {
+    const bool pending = appDelegate_ != nullptr && appDelegate_->exportURL().has_value();
+    const bool notices = pending && !appDelegate_->lastConversionSummary().notices.empty();
+    const bool saved = !pending && savedExport_.has_value();
+    QString text;
+    if (pending) {
+        const ConversionSummary& summary = appDelegate_->lastConversionSummary();
+        const std::size_t looks = summary.notices.size();
+        text = notices ? tr("%1 ready · %2")
+                             .arg(sheetCount(summary.notes),
+                                  (looks == 1 ? tr("%1 needs a look") : tr("%1 need a look")).arg(looks))
+                       : tr("%1 ready · not saved yet").arg(sheetCount(summary.notes));
+    } else if (saved && savedExportShown_) {
+        text = tr("Saved %1 to %2").arg(sheetCount(savedSheets_), abbreviatedPath(*savedExport_));
+    } else if (saved) {
+        text = (savedSheets_ == 1 ? tr("No file manager answered; the sheet is in %1")
+                                  : tr("No file manager answered; the sheets are in %1"))
+                   .arg(abbreviatedPath(*savedExport_));
     }
-    const auto count = [](std::size_t n, const QString& one, const QString& many) {
-        return (n == 1 ? one : many).arg(n);
-    };
-    noticesLabel_->setText(count(summary->notes, tr("%1 note"), tr("%1 notes")) + QStringLiteral(" · ") +
-                           count(summary->notices.size(), tr("%1 needs a look"), tr("%1 need a look")));
-    noticesLine_->show();
+    ui_->summaryLabel->setText(text);
+    ui_->summaryLabel->setHidden(text.isEmpty());
+    ui_->saveButton->setVisible(pending);
+    ui_->detailsButton->setVisible(notices);
+    ui_->showInFolderButton->setVisible(saved);
+    summaryWarns_ = notices || (saved && !savedExportShown_);
+    updateTextColours();
 }
 
-void MainWindow::updateNoticesColour() {
-    // The drop view paints its own ground, whatever the palette says, over the window's: the colour
-    // is chosen against a pixel of what it paints, its children left out.
+void MainWindow::updateTextColours() {
+    // The drop view paints its own ground, whatever the palette says, over the window's, and a
+    // drag's highlight lets the window through: the colours are chosen against a pixel of what it
+    // paints now, its children left out.
     QImage ground(1, 1, QImage::Format_RGB32);
     ground.fill(palette().color(QPalette::Window));
     const QPoint centre = ui_->dragView->rect().center();
     ui_->dragView->render(&ground, QPoint(), QRegion(centre.x(), centre.y(), 1, 1), {});
-    QPalette colours = noticesLabel_->palette();
-    colours.setColor(QPalette::WindowText, noticesColourOn(ground.pixelColor(0, 0)));
-    noticesLabel_->setPalette(colours);
+    const QColor beneath = ground.pixelColor(0, 0);
+    setTextColour(ui_->statusLabel, textColourOn(beneath, kInkOnLight, kInkOnDark));
+    setTextColour(ui_->summaryLabel, summaryWarns_ ? textColourOn(beneath, kAmberOnLight, kAmberOnDark)
+                                                   : textColourOn(beneath, kInkOnLight, kInkOnDark));
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ui_->dragView && event->type() == QEvent::PaletteChange) updateNoticesColour();
+    if (watched == ui_->dragView && event->type() == QEvent::PaletteChange) updateTextColours();
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -264,20 +376,27 @@ void MainWindow::presentError(const Error& error) {
 
 void MainWindow::chooseFolder(PanelPresentation presentation,
                               std::function<void(std::optional<std::filesystem::path>)> completion) {
-    auto* dialog = new QFileDialog(this, tr("Choose a Folder"));
+    const bool saving = std::exchange(choosingSaveFolder_, false);
+    auto* dialog = new QFileDialog(this, saving ? tr("Save Sheets") : tr("Choose a Folder"));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
-    dialog->setLabelText(QFileDialog::Accept, tr("Choose"));
-    const auto finish = [this, dialog, completion = std::move(completion)](int result) {
+    dialog->setLabelText(QFileDialog::Accept, saving ? tr("Save") : tr("Choose"));
+    // Remembered for this run only: the next save likely goes where the last one went.
+    if (saving) dialog->setDirectory(lastSaveFolder_ ? fromPath(*lastSaveFolder_) : documentsFolder());
+    const auto finish = [this, dialog, saving, completion = std::move(completion)](int result) {
         std::optional<std::filesystem::path> folder;
         const QStringList selected = dialog->selectedFiles();
         if (result != QDialog::Rejected && !selected.isEmpty()) folder = toPath(selected.front());
         dialog->deleteLater();
-        if (!folder) {
+        if (!folder)
             completion(std::nullopt);
-            return;
-        }
-        runBusy([&] { completion(folder); });
+        else if (saving)
+            runBusy([&] { completion(folder); });
+        else
+            runConversion([&] { completion(folder); });
+        // What waited for the save goes ahead only once the sheets have moved.
+        const std::function<void()> afterMove = saving ? std::exchange(afterMove_, nullptr) : nullptr;
+        if (afterMove && appDelegate_ != nullptr && !appDelegate_->exportURL()) afterMove();
     };
     if (presentation == PanelPresentation::WindowModalSheet) {
         dialog->setWindowModality(Qt::WindowModal);
@@ -289,7 +408,26 @@ void MainWindow::chooseFolder(PanelPresentation presentation,
     }
 }
 
-void MainWindow::revealInFileViewer(const std::filesystem::path& url) { revealItemInFileViewer(url, this); }
+void MainWindow::revealInFileViewer(const std::filesystem::path& url) {
+    lastSaveFolder_ = url.parent_path();
+    savedExport_ = url;
+    savedSheets_ = appDelegate_ != nullptr ? appDelegate_->lastConversionSummary().notes : 0;
+    savedExportShown_ = true;
+    updateSummaryLine();
+    revealSavedExport();
+}
+
+void MainWindow::revealSavedExport() {
+    if (!savedExport_) return;
+    const std::filesystem::path asked = *savedExport_;
+    revealItemInFileViewer(asked, this, fileManagerBus_.value_or(QDBusConnection::sessionBus()),
+                           [this, asked](bool answered) {
+                               // A later save or conversion has a line of its own by now.
+                               if (savedExport_ != asked) return;
+                               savedExportShown_ = answered;
+                               updateSummaryLine();
+                           });
+}
 
 void MainWindow::setProgressDelay(qint64 milliseconds) { progressDelay_ = milliseconds; }
 

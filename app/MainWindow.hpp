@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
@@ -12,9 +13,9 @@
 #include "conversion/NIDragViewDelegate.hpp"
 #include "conversion/UserInterface.hpp"
 
-class QLabel;
+class QCloseEvent;
+class QMessageBox;
 class QProgressDialog;
-class QPushButton;
 
 namespace Ui {
 class MainWindow;
@@ -25,8 +26,11 @@ namespace ni {
 class AppDelegate;
 class NIDragView;
 
-// The main window: the drop view with the status label, the File menu, and
-// the window side of AppDelegate (alerts, folder panels, progress, revealing).
+// The main window: the drop view with the status label and the line under it
+// (what is pending, or where it was saved), the File menu, and the window side
+// of AppDelegate (alerts, folder panels, progress, revealing). Quitting, closing
+// or converting another folder while an export is pending asks first whether
+// to save it.
 class MainWindow : public QMainWindow, public UserInterface, private NIDragViewDelegate {
     Q_OBJECT
 
@@ -55,21 +59,34 @@ public:
     // Shows the progress, with a Cancel button, once a conversion runs longer than the delay.
     void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t total) override;
     void setProgressDelay(qint64 milliseconds);
+    // The bus the file manager is asked on; the session bus until set.
+    void setFileManagerBus(const QDBusConnection& bus) { fileManagerBus_ = bus; }
 
 protected:
-    // Recolours the notices line whenever the drop view beneath it changes palette.
+    // Recolours the text whenever the drop view beneath it changes palette.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Asks about a pending export first; the end of a session doesn't come here (see Application).
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void dragViewDidReceiveURL(const std::filesystem::path& url) override;
     void showAbout();
+    void openFolder();
+    // Moves the pending export where the user chooses; afterMove runs only once it is moved.
+    void saveSheets(std::function<void()> afterMove = {});
+    // Runs proceed at once without a pending export; otherwise asks question with Save Sheets…,
+    // Discard and Cancel, and runs it once the export is saved or discarded, never on Cancel.
+    void askAboutPendingExport(const QString& question, std::function<void()> proceed);
     // Runs work with input turned away and a progress dialog once it takes a while.
     void runBusy(const std::function<void()>& work);
-    // Shows the line under the status label when the pending export's conversion
-    // left anything out or changed it; hides it otherwise.
-    void updateNoticesLine(bool pending);
-    // Gives the notices line the amber that reads best on what the drop view paints beneath it.
-    void updateNoticesColour();
+    // A conversion starts: where the last export was saved is no longer news.
+    void runConversion(const std::function<void()>& work);
+    void revealSavedExport();
+    // The line under the status label: the pending export's sheets and notices, or
+    // where the last one went; hidden when there is neither.
+    void updateSummaryLine();
+    // Gives the status label and the line colours that read on what the drop view paints beneath them.
+    void updateTextColours();
     void showNoticesDialog();
 
     std::unique_ptr<Ui::MainWindow> ui_;
@@ -79,9 +96,19 @@ private:
     QPointer<QProgressDialog> progress_;
     qint64 progressDelay_;
     qint64 lastProgressUpdate_ = 0;
-    QWidget* noticesLine_ = nullptr;
-    QLabel* noticesLabel_ = nullptr;
-    QPushButton* detailsButton_ = nullptr;
+    QPointer<QMessageBox> question_;
+    // The next folder panel is the save panel; what waits for its move.
+    bool choosingSaveFolder_ = false;
+    std::function<void()> afterMove_;
+    // Where the save panel starts: the folder last saved to in this run.
+    std::optional<std::filesystem::path> lastSaveFolder_;
+    // The export saved since the last conversion, its sheets, and whether a file manager showed it.
+    std::optional<std::filesystem::path> savedExport_;
+    std::size_t savedSheets_ = 0;
+    bool savedExportShown_ = true;
+    // The line reports something that needs a look: it is amber then.
+    bool summaryWarns_ = false;
+    std::optional<QDBusConnection> fileManagerBus_;
 };
 
 }  // namespace ni

@@ -8,6 +8,7 @@ class QDragEnterEvent;
 class QDragLeaveEvent;
 class QDragMoveEvent;
 class QDropEvent;
+class QKeyEvent;
 class QMimeData;
 class QPaintEvent;
 class QPen;
@@ -19,6 +20,8 @@ class NIDragViewDelegate;
 // The area a Notara export folder is dropped on. It only decides whether it
 // takes a drag (the first item must be a local folder that isn't a package)
 // and hands the dropped folder to its delegate; the window decides the rest.
+// It takes keyboard focus and reports Space or Enter as activated(), so the
+// window can offer the same folder by keyboard.
 class NIDragView : public QWidget {
     Q_OBJECT
 
@@ -37,6 +40,11 @@ public:
     // The folder a drag carrying mimeData would deliver; nothing when it is refused.
     static std::optional<QUrl> acceptableFolderURL(const QMimeData* mimeData);
 
+signals:
+    void activated();
+    // What the view paints under its children changed; text on it may need another colour.
+    void highlightedChanged(bool highlighted);
+
 protected:
     // Sets the border's dash on pen, in device-independent pixels; a subclass may draw another.
     virtual void addLineDashToPath(QPen& pen) const;
@@ -45,6 +53,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

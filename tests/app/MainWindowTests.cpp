@@ -1,9 +1,11 @@
 // The drop view and the main window with its controller: what a drop takes,
-// the notices line and its details, Cancel in the progress dialog, and how a
-// moved export is shown in the file manager; the window program as a process:
-// its command line, answered without a display, and termination signals,
-// which remove the pending export.
+// the line under the label and the notices' details, the question about
+// pending sheets, Cancel in the progress dialog, and how a moved export is
+// shown in the file manager; the window program as a process: its command
+// line, answered without a display, and termination signals, which remove the
+// pending export without asking.
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -16,6 +18,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -116,7 +119,15 @@ TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliv
         QCoreApplication::sendEvent(&view, &leave);
         EXPECT_FALSE(view.highlighted());
     }
+    // Space and Enter stand in for a drop when the view has keyboard focus.
     TestDragView view;
+    int activations = 0;
+    QObject::connect(&view, &NIDragView::activated, [&activations] { ++activations; });
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_A}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(&view, &press);
+    }
+    EXPECT_EQ(activations, 3);
     view.setDelegate(&view);
     EXPECT_FALSE(send(view, urls({folder}).get(), false, Qt::MoveAction)) << "a drag that can only move";
     const auto twoFolders = urls({folder, root()});
@@ -132,40 +143,75 @@ TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliv
     EXPECT_EQ(view.received.size(), 1u);
 }
 
-// A main window wired to its controller as the application does it.
+// Stands in for the user's file manager on a private bus, and for the desktop's default handler.
+class FakeDesktop : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shownItems;
+    QList<QUrl> opened;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString&) { shownItems = uris; }
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+// A main window wired to its controller as the application does it, with no bus to a file
+// manager and a stand-in for the desktop's default handler.
 class WindowTest : public ScratchTest {
 protected:
     void SetUp() override {
         ScratchTest::SetUp();
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
+        window.setFileManagerBus(QDBusConnection(QStringLiteral("no bus")));
         window.setAppDelegate(&appDelegate);
     }
     void TearDown() override {
         appDelegate.applicationWillTerminate();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         ScratchTest::TearDown();
     }
-    QString status() const { return window.findChild<QLabel*>(QStringLiteral("statusLabel"))->text(); }
+    template <class Widget>
+    Widget* child(const char* name) const {
+        return window.findChild<Widget*>(QString::fromLatin1(name));
+    }
+    QString status() const { return child<QLabel>("statusLabel")->text(); }
+    QString line() const { return child<QLabel>("summaryLabel")->text(); }
+    // The dialog of that kind on screen (those answered are deleted later), if any.
+    template <class Dialog>
+    Dialog* shown() const {
+        for (auto* dialog : window.findChildren<Dialog*>())
+            if (dialog->isVisible()) return dialog;
+        return nullptr;
+    }
+    QFileDialog* panel() const { return shown<QFileDialog>(); }
+    void choose(const fs::path& folder) const {
+        panel()->selectFile(QString::fromStdString(folder.string()));
+        static_cast<QDialog*>(panel())->accept();
+    }
 
+    FakeDesktop desktop;
     MainWindow window;
     AppDelegate appDelegate{&window};
 };
 
-// A dropped folder converts once the drop has returned; the save command and the notices line
-// follow the pending export, and the details list every notice, in walk order until sorted.
+// A dropped folder converts once the drop has returned; the save command and the line under the
+// label follow the pending export, and the details list every notice, in walk order until sorted.
 TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePendingExport) {
     const fs::path notes = root() / "Notes";
     writeFile(notes / "Empty picture.txt", "Empty\n\nPicture: \n");
     writeFile(notes / "a rather long name.md", "a");
     writeFile(notes / "a rather long name.txt", "a");
     writeFile(notes / "table.csv", "1,2");
-    const auto* save = window.findChild<QAction*>(QStringLiteral("actionSaveFiles"));
-    const auto* saveButton = window.findChild<QPushButton*>(QStringLiteral("saveButton"));
-    const auto* line = window.findChild<QWidget*>(QStringLiteral("noticesLine"));
-    const auto* label = window.findChild<QLabel*>(QStringLiteral("noticesLabel"));
-    auto* details = window.findChild<QPushButton*>(QStringLiteral("detailsButton"));
-    ASSERT_TRUE(save && saveButton && line && label && details);
-    // The label, whether the save command is enabled, and whether its button and the notices line are hidden.
+    const auto* save = child<QAction>("actionSaveFiles");
+    auto* saveButton = child<QPushButton>("saveButton");
+    auto* label = child<QLabel>("summaryLabel");
+    auto* details = child<QPushButton>("detailsButton");
+    ASSERT_TRUE(save && saveButton && label && details);
+    // The label, whether the save command is enabled, and whether its button and the line are hidden.
     const auto state = [&] {
-        return std::make_tuple(status(), save->isEnabled(), saveButton->isHidden(), line->isHidden());
+        return std::make_tuple(status(), save->isEnabled(), saveButton->isHidden(), label->isHidden());
     };
     const auto idle = std::make_tuple(QStringLiteral("DRAG NOTARA FOLDER HERE"), false, true, true);
     EXPECT_EQ(state(), idle);
@@ -176,20 +222,41 @@ TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePen
     EXPECT_FALSE(appDelegate.exportURL());
     for (int round = 0; round < 5 && !appDelegate.exportURL(); ++round) QCoreApplication::processEvents();
     EXPECT_EQ(state(), std::make_tuple(QStringLiteral("IMPORT SUCCESSFUL"), true, false, false));
-    EXPECT_EQ(label->text(), QStringLiteral("3 notes · 3 need a look"));
-    // The line reads at WCAG AA on what is painted beneath it, in a light palette and a dark one: its
-    // text's colour is where strokes cover whole pixels, the pixel that contrasts most.
-    window.show();
-    for (const QColor ground : {QColor(0xef, 0xef, 0xef), QColor(0x35, 0x35, 0x35)}) {
-        window.setPalette(QPalette(ground));
-        const QImage shot = window.grab(QRect(line->mapTo(&window, QPoint()), line->size())).toImage();
-        const QColor beneath = shot.pixelColor(0, shot.height() / 2);
-        double best = 1;
-        for (int y = label->y(); y <= label->geometry().bottom(); ++y)
-            for (int x = label->x(); x <= label->geometry().right(); ++x)
-                best = std::max(best, contrastRatio(shot.pixelColor(x, y), beneath));
-        EXPECT_GE(best, 4.5) << ground.name().toStdString();
+    EXPECT_EQ(line(), QStringLiteral("3 sheets ready · 3 need a look"));
+    // Every control is named and described for assistive technology, the drop view by what the
+    // label says, and the keyboard reaches them in this order.
+    const std::pair<QWidget*, QString> controls[] = {
+        {window.dragView(), QStringLiteral("IMPORT SUCCESSFUL")},
+        {saveButton, QStringLiteral("Save Sheets")},
+        {details, QStringLiteral("Details")},
+        {child<QPushButton>("showInFolderButton"), "Show in Folder"}};
+    QWidget* reached = window.dragView();
+    for (const auto& [control, name] : controls) {
+        while (reached->focusPolicy() == Qt::NoFocus) reached = reached->nextInFocusChain();
+        EXPECT_EQ(std::exchange(reached, reached->nextInFocusChain()), control) << name.toStdString();
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name), name);
+        EXPECT_NE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Description), "");
     }
+    // The label and the line read at WCAG AA on what is painted beneath them, in a light palette and
+    // a dark one, during a drag too: a text's colour is where strokes cover whole pixels, the pixel
+    // that contrasts most.
+    window.show();
+    for (const QColor ground : {QColor(0xef, 0xef, 0xef), QColor(0x35, 0x35, 0x35)})
+        for (const bool dragging : {false, true}) {
+            window.setPalette(QPalette(ground));
+            window.dragView()->setHighlighted(dragging);
+            for (const QLabel* text : {child<QLabel>("statusLabel"), label}) {
+                const QImage shot =
+                    window.grab(QRect(text->mapTo(&window, QPoint()), text->size())).toImage();
+                const QColor beneath = shot.pixelColor(0, shot.height() / 2);
+                double best = 1;
+                for (int y = 0; y < shot.height(); ++y)
+                    for (int x = 0; x < shot.width(); ++x)
+                        best = std::max(best, contrastRatio(shot.pixelColor(x, y), beneath));
+                EXPECT_GE(best, 4.5) << text->text().toStdString() << " on " << beneath.name().toStdString();
+            }
+        }
+    window.dragView()->setHighlighted(false);
     details->click();
     auto* dialog = window.findChild<NoticesDialog*>();
     ASSERT_TRUE(dialog);
@@ -216,23 +283,14 @@ TEST_F(WindowTest, ADroppedFolderConvertsAndTheSaveCommandAndNoticesFollowThePen
     table->sortByColumn(1, Qt::DescendingOrder);
     EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("Skipped files"));
     dialog->close();
-
-    // File ▸ Open Folder… converts the folder chosen; without notices the line goes.
-    writeFile(root() / "Plain" / "Note.txt", "Note");
-    window.findChild<QAction*>(QStringLiteral("actionOpenFolder"))->trigger();
-    auto* chooser = window.findChild<QFileDialog*>();
-    ASSERT_TRUE(chooser);
-    chooser->selectFile(QString::fromStdString((root() / "Plain").string()));
-    static_cast<QDialog*>(chooser)->accept();
-    EXPECT_EQ(appDelegate.lastConversionSummary().source, root() / "Plain");
-    EXPECT_TRUE(line->isHidden());
     ASSERT_EQ(appDelegate.runFolderConversionAtURL(notes), ConversionOutcome::Converted);
     appDelegate.setExportURL(std::nullopt);
     EXPECT_EQ(state(), idle);
 }
 
 // Cancel in the progress dialog stops the conversion, removes what it wrote and
-// leaves the window as it was: the earlier export pending, the label unchanged.
+// leaves the window as it was: the earlier export pending (a folder named at
+// start converts without asking), the label unchanged.
 TEST_F(WindowTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
     const fs::path small = root() / "Small", big = root() / "Big";
     writeFile(small / "One.txt", "One\n");
@@ -262,7 +320,7 @@ TEST_F(WindowTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
         if (!clicked && window.isBusy()) QTimer::singleShot(0, &window, clickCancel);
     };
     window.setProgressDelay(0);
-    window.dragView()->delegate()->dragViewDidReceiveURL(big);
+    window.convertFolderAtStart(big);
     QTimer::singleShot(0, &window, clickCancel);  // runs once the conversion shows its progress
     QCoreApplication::processEvents();
 
@@ -276,19 +334,47 @@ TEST_F(WindowTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
     EXPECT_FALSE(cancellationRequested());
 }
 
-// Stands in for the user's file manager on a private bus, and for the desktop's default handler.
-class FakeDesktop : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+// Quitting, closing, a drop or Open Folder… while sheets are pending asks first: Save Sheets… moves
+// them and goes on, Discard removes them and goes on, Cancel (Escape's button) changes nothing.
+// Without notices, the line says only that the sheets wait.
+TEST_F(WindowTest, PendingSheetsGoOnlyWhereTheAnswerSays) {
+    writeFile(root() / "Notes" / "One.txt", "One\n");
+    writeFile(root() / "Other" / "Two.txt", "Two\n");
+    enum Command { Quit, Close, Drop, Open };
+    int row = 0;
+    for (const Command command : {Quit, Close, Drop, Open})
+        for (const auto answer : {QMessageBox::Save, QMessageBox::Discard, QMessageBox::Cancel}) {
+            SCOPED_TRACE("command " + std::to_string(command) + ", answer " + std::to_string(answer));
+            const bool quitting = command == Quit || command == Close, goesOn = answer != QMessageBox::Cancel;
+            window.show();
+            ASSERT_EQ(appDelegate.runFolderConversionAtURL(root() / "Notes"), ConversionOutcome::Converted);
+            const fs::path pending = *appDelegate.exportURL(), chosen = root() / std::to_string(++row);
+            fs::create_directories(chosen);
+            if (command == Quit) child<QAction>("actionQuit")->trigger();
+            if (command == Close) window.close();
+            if (command == Drop) window.dragView()->delegate()->dragViewDidReceiveURL(root() / "Other");
+            if (command == Open) child<QAction>("actionOpenFolder")->trigger();
+            QCoreApplication::processEvents();  // a drop is taken up once it has returned
+            auto* question = shown<QMessageBox>();
+            ASSERT_TRUE(question);
+            EXPECT_EQ(question->text(), quitting
+                                            ? "Save the converted sheets before quitting?"
+                                            : "Save the converted sheets before converting another folder?");
+            EXPECT_EQ(question->defaultButton(), question->button(QMessageBox::Save));
+            EXPECT_EQ(question->escapeButton(), question->button(QMessageBox::Cancel));
+            question->button(answer)->click();
+            if (answer == QMessageBox::Save) choose(chosen);
 
-public:
-    QStringList shownItems;
-    QList<QUrl> opened;
-
-public slots:
-    void ShowItems(const QStringList& uris, const QString&) { shownItems = uris; }
-    void open(const QUrl& url) { opened.append(url); }
-};
+            EXPECT_EQ(fs::exists(pending), !goesOn);
+            EXPECT_EQ(fs::exists(chosen / "Notara Export" / "One.inkvale"), answer == QMessageBox::Save);
+            EXPECT_EQ(window.isHidden(), goesOn && quitting);
+            EXPECT_EQ(panel() != nullptr, goesOn && command == Open);
+            if (panel()) choose(root() / "Other");
+            EXPECT_EQ(appDelegate.lastConversionSummary().source == root() / "Other", goesOn && !quitting);
+            EXPECT_TRUE(quitting || line() == QStringLiteral("1 sheet ready · not saved yet"))
+                << line().toStdString();
+        }
+}
 
 // Runs the event loop until done() holds, or gives up after a generous while.
 void runUntil(const std::function<bool()>& done) {
@@ -296,11 +382,13 @@ void runUntil(const std::function<bool()>& done) {
         QCoreApplication::processEvents();
 }
 
-TEST(FileViewerTest, SelectsTheItemInTheFileManagerOrElseOpensItsFolder) {
-    FakeDesktop desktop;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
-    const auto unsetHandler = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); });
-    QObject context;
+// A moved export is shown selected in the file manager, or else its folder is opened; the line
+// says where it went and whether a file manager answered, and Show in Folder asks again. The save
+// panel starts in Documents, then where the last save went.
+TEST_F(WindowTest, TheLineSaysWhereTheSheetsWentAndShowInFolderAsksTheFileManagerAgain) {
+    const ScopedEnvironment home{{"HOME", root().c_str()}, {"XDG_CONFIG_HOME", (root() / "config").c_str()}};
+    fs::create_directories(root() / "Documents");
+    writeFile(root() / "Notes" / "One.txt", "One\n");
     QProcess daemon;
     daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
                                                  QStringLiteral("--print-address=1")});
@@ -312,19 +400,34 @@ TEST(FileViewerTest, SelectsTheItemInTheFileManagerOrElseOpensItsFolder) {
     });
     QDBusConnection bus = QDBusConnection::connectToBus(QString::fromUtf8(daemon.readLine()).trimmed(),
                                                         QStringLiteral("private"));
-    revealItemInFileViewer("/home/someone/Chosen/Notara Export", &context, bus);  // no file manager yet
-    runUntil([&] { return !desktop.opened.isEmpty(); });
-    EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl(QStringLiteral("file:///home/someone/Chosen"))});
+    window.setFileManagerBus(bus);
+    const QString scratch = QString::fromStdString(root().string());
+
+    ASSERT_EQ(appDelegate.runFolderConversionAtURL(root() / "Notes"), ConversionOutcome::Converted);
+    child<QPushButton>("saveButton")->click();
+    ASSERT_TRUE(panel());
+    EXPECT_EQ(panel()->directory().absolutePath(), scratch + "/Documents");
+    fs::create_directories(root() / "Chosen");
+    choose(root() / "Chosen");
+    const QString saved = scratch + "/Chosen/Notara Export";
+    EXPECT_EQ(line(), "Saved 1 sheet to " + saved);
+    runUntil([&] { return !desktop.opened.isEmpty(); });  // no file manager yet
+    EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(scratch + "/Chosen")});
+    EXPECT_EQ(line(), "No file manager answered; the sheet is in " + saved);
 
     ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
     ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &desktop,
                                    QDBusConnection::ExportAllSlots));
-    desktop.opened.clear();
-    revealItemInFileViewer("/home/someone/Chosen/Notara Export", &context, bus);
-    runUntil([&] { return !desktop.shownItems.isEmpty(); });
-    EXPECT_EQ(desktop.shownItems, QStringList{QStringLiteral("file:///home/someone/Chosen/Notara%20Export")});
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(desktop.opened.isEmpty());
+    child<QPushButton>("showInFolderButton")->click();
+    runUntil([&] { return line().startsWith(QStringLiteral("Saved")); });
+    EXPECT_EQ(line(), "Saved 1 sheet to " + saved);
+    EXPECT_EQ(desktop.shownItems, QStringList{QUrl::fromLocalFile(saved).toString(QUrl::FullyEncoded)});
+    EXPECT_EQ(desktop.opened.size(), 1);
+
+    ASSERT_EQ(appDelegate.runFolderConversionAtURL(root() / "Notes"), ConversionOutcome::Converted);
+    child<QPushButton>("saveButton")->click();
+    EXPECT_EQ(panel()->directory().absolutePath(), scratch + "/Chosen");
+    panel()->reject();
 }
 
 // The window's command line is read before any window exists: none of these
