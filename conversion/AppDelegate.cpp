@@ -190,8 +190,37 @@ ConversionOutcome AppDelegate::runFolderConversionAtURL(const std::filesystem::p
     if (converted) return ConversionOutcome::Converted;
     if (!error) return ConversionOutcome::NothingToConvert;  // the conversion showed its own alert
     if (error.kind() == ErrorKind::Cancelled) return ConversionOutcome::Cancelled;
+    if (const auto retried = offerToGoOn(url, error)) return *retried;
     if (userInterface_ != nullptr) userInterface_->presentError(error);
     return ConversionOutcome::Failed;
+}
+
+std::optional<ConversionOutcome> AppDelegate::offerToGoOn(const std::filesystem::path& url,
+                                                          const Error& error) {
+    // Only a note that couldn't be read, and only in a window: the command line has its options.
+    const ErrorKind kind = error.kind();
+    const bool noteProblem = kind == ErrorKind::InvalidUTF8 || kind == ErrorKind::ReadFailed ||
+                             kind == ErrorKind::TooLarge || kind == ErrorKind::NotRegularFile;
+    if (userInterface_ == nullptr || !userInterface_->hasWindow() || !noteProblem || options_.keepGoing)
+        return std::nullopt;
+    // Most notes that aren't UTF-8 come from Windows: offered as one button, not a list of encodings.
+    const bool windows1252 = kind == ErrorKind::InvalidUTF8 && options_.fallbackEncoding.empty();
+    Alert alert{
+        error.message(), "The other notes can be converted without this one.", {"OK", "Convert the Others"}};
+    if (windows1252) {
+        alert.informativeText =
+            "The other notes can be converted without this one, or notes that aren’t UTF-8 "
+            "read as Windows-1252.";
+        alert.buttons.push_back("Read as Windows-1252");
+    }
+    const int choice = userInterface_->runAlert(alert);
+    if (choice != 1 && !(choice == 2 && windows1252)) return ConversionOutcome::Failed;
+    const ConversionOptions asBefore = options_;
+    if (choice == 1) options_.keepGoing = true;
+    if (choice == 2) options_.fallbackEncoding = "windows-1252";
+    const ConversionOutcome outcome = runFolderConversionAtURL(url);  // another bad note asks again
+    options_ = asBefore;
+    return outcome;
 }
 
 void AppDelegate::applicationWillTerminate() {

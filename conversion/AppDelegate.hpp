@@ -90,6 +90,11 @@ public:
     void applicationWillTerminate();
 
 private:
+    // After a note stopped a conversion, lets a window's user convert the others
+    // without it, or read notes that aren't UTF-8 as Windows-1252; the outcome of
+    // what was chosen, or nothing when there was nothing to offer.
+    std::optional<ConversionOutcome> offerToGoOn(const std::filesystem::path& url, const Error& error);
+
     UserInterface* userInterface_;
     std::optional<std::filesystem::path> exportURL_;
     ConversionSummary summary_;

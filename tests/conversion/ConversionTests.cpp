@@ -27,7 +27,14 @@ public:
 
     bool hasWindow() const override { return true; }
     void setStatusText(const std::string& text) override { statusTexts.push_back(text); }
-    int runAlert(const Alert& alert) override { return alerts.push_back(alert), 0; }
+    // What the next alerts answer, in turn; then the first button.
+    std::vector<int> alertAnswers;
+    int runAlert(const Alert& alert) override {
+        alerts.push_back(alert);
+        return alertAnswers.empty()
+                   ? 0
+                   : std::exchange(alertAnswers, {alertAnswers.begin() + 1, alertAnswers.end()})[0];
+    }
     void presentError(const Error& error) override { errors.push_back(error); }
     void chooseFolder(PanelPresentation presentation,
                       std::function<void(std::optional<fs::path>)> completion) override {
@@ -81,13 +88,16 @@ TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
     EXPECT_FALSE(fs::exists(first.parent_path()));
 
     // A bad note fails the run before anything is written: the first in name order, of notes read
-    // on several threads. The pending export stays as it was.
+    // on several threads, named in an alert that offers to go on (declined: OK). The pending
+    // export stays as it was.
     for (int i = 100; i < 400; ++i)
         writeFile(root() / "Broken" / (std::to_string(i) + ".txt"), i % 150 == 20 ? "\xFF" : "ok");
     EXPECT_EQ(controller.runFolderConversionAtURL(root() / "Broken"), ConversionOutcome::Failed);
-    ASSERT_EQ(ui.errors.size(), 1u);
-    EXPECT_EQ(ui.errors[0].kind(), ErrorKind::InvalidUTF8);
-    EXPECT_EQ(ui.errors[0].path(), root() / "Broken" / "170.txt");
+    ASSERT_EQ(ui.alerts.size(), 3u);
+    EXPECT_EQ(ui.alerts[2].messageText,
+              Error(ErrorKind::InvalidUTF8, root() / "Broken" / "170.txt", 0, "0").message());
+    EXPECT_EQ(ui.alerts[2].buttons, (Names{"OK", "Convert the Others", "Read as Windows-1252"}));
+    EXPECT_TRUE(ui.errors.empty());
     EXPECT_EQ(controller.exportURL(), exportURL);
     EXPECT_EQ(leftInTemporaryArea(), Names{exportURL.parent_path().filename()});
 
@@ -99,8 +109,8 @@ TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
     writeFile(chosen / "Notara Export" / "mine.txt", "keep");
     ui.panelAnswer = chosen;
     controller.saveFiles();
-    ASSERT_EQ(ui.errors.size(), 2u);
-    EXPECT_EQ(ui.errors[1].kind(), ErrorKind::AlreadyExists);
+    ASSERT_EQ(ui.errors.size(), 1u);
+    EXPECT_EQ(ui.errors[0].kind(), ErrorKind::AlreadyExists);
     EXPECT_EQ(readFile(chosen / "Notara Export" / "mine.txt"), "keep");
     EXPECT_EQ(controller.exportURL(), exportURL);
     EXPECT_EQ(ui.statusTexts.back(), kLabelExportPending);
@@ -109,8 +119,8 @@ TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
     // Never into the export folder, which is only ever read: refused, and the export stays pending.
     ui.panelAnswer = notes() / "Inside";
     controller.saveFiles();
-    ASSERT_EQ(ui.errors.size(), 3u);
-    EXPECT_EQ(ui.errors[2].kind(), ErrorKind::InsideExport);
+    ASSERT_EQ(ui.errors.size(), 2u);
+    EXPECT_EQ(ui.errors[1].kind(), ErrorKind::InsideExport);
     EXPECT_EQ(controller.exportURL(), exportURL);
 
     ui.panelAnswer = root() / "Elsewhere";
@@ -132,6 +142,36 @@ TEST_F(Conversion, OnePendingExportAtATimeKeptUntilAMoveSucceeds) {
     controller.applicationWillTerminate();
     EXPECT_TRUE(fs::is_directory(moved / "Groceries.inkvale"));
     EXPECT_TRUE(fs::exists(notes() / "Groceries.txt"));
+}
+
+// A note that stops a conversion: the window's user may convert the others without it, or read
+// notes that aren't UTF-8 as Windows-1252; a second bad note asks again, with what is left to offer.
+TEST_F(Conversion, ANoteThatStopsTheRunCanBeLeftOutOrReadAsWindows1252) {
+    writeFile(notes() / "good.txt", "Good\n");
+    writeFile(notes() / "latin.txt", "Caf\xE9\n");
+    ASSERT_EQ(::mkfifo((notes() / "pipe.txt").c_str(), 0600), 0);
+    const struct {
+        std::vector<int> answers;
+        ConversionOutcome outcome;
+        std::vector<NoticeKind> notices;
+    } cases[] = {
+        {{0}, ConversionOutcome::Failed, {}},
+        {{1}, ConversionOutcome::Converted, {NoticeKind::NotConverted, NoticeKind::NotConverted}},
+        {{2, 1}, ConversionOutcome::Converted, {NoticeKind::Encoding, NoticeKind::NotConverted}},
+    };
+    for (const auto& c : cases) {
+        ui.alertAnswers = c.answers;
+        ui.alerts.clear();
+        EXPECT_EQ(controller.runFolderConversionAtURL(notes()), c.outcome);
+        EXPECT_EQ(ui.alerts.size(), c.answers.size());
+        if (c.outcome != ConversionOutcome::Converted) continue;
+        std::vector<NoticeKind> kinds;
+        for (const Notice& notice : controller.lastConversionSummary().notices) kinds.push_back(notice.kind);
+        EXPECT_EQ(kinds, c.notices);
+        EXPECT_EQ(controller.conversionOptions().fallbackEncoding, "");  // chosen for one run only
+    }
+    EXPECT_TRUE(ui.errors.empty());
+    controller.discardExport();
 }
 
 // The notices' texts and order are pinned end to end by the golden cases; here what only the
