@@ -33,6 +33,17 @@ void removeExport(const std::filesystem::path& exportURL) {
     removeEmptyParentOf(exportURL);
 }
 
+// Whether folder is a folder this user may make items in; the error names `named`.
+bool checkFolderTakesItems(const std::filesystem::path& folder, const std::filesystem::path& named,
+                           Error* error) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return setError(error, Error(ErrorKind::NotDirectory, named));
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return setError(error, Error(ErrorKind::FolderNotWritable, named, errno));
+    return true;
+}
+
 }  // namespace
 
 bool checkExportDestination(const std::filesystem::path& folder, const std::filesystem::path& exportFolder,
@@ -41,9 +52,7 @@ bool checkExportDestination(const std::filesystem::path& folder, const std::file
         return setError(error, Error(ErrorKind::InsideExport, folder, 0, displayPath(exportFolder)));
     struct stat st {};
     if (::stat(folder.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) return setError(error, Error(ErrorKind::NotDirectory, folder));
-        if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
-            return setError(error, Error(ErrorKind::FolderNotWritable, folder, errno));
+        if (!checkFolderTakesItems(folder, folder, error)) return false;
         const std::filesystem::path target = folder / kExportFolderName;
         if (::lstat(target.c_str(), &st) == 0)
             return setError(error, Error(ErrorKind::AlreadyExists, target, EEXIST));
@@ -60,11 +69,7 @@ bool checkExportDestination(const std::filesystem::path& folder, const std::file
             ancestor == ancestor.root_path())
             break;
     }
-    if (::stat(ancestor.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return setError(error, Error(ErrorKind::NotDirectory, folder));
-    if (::faccessat(AT_FDCWD, ancestor.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
-        return setError(error, Error(ErrorKind::FolderNotWritable, folder, errno));
-    return true;
+    return checkFolderTakesItems(ancestor, folder, error);
 }
 
 bool checkReportDestination(const std::filesystem::path& reportURL, const std::filesystem::path& exportFolder,
@@ -72,16 +77,12 @@ bool checkReportDestination(const std::filesystem::path& reportURL, const std::f
     if (isInsideFolder(reportURL, exportFolder))
         return setError(error, Error(ErrorKind::InsideExport, reportURL, 0, displayPath(exportFolder)));
     const std::filesystem::path folder = resolvedLocation(reportURL).value_or(reportURL).parent_path();
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0) {
+    if (struct stat st{}; ::stat(folder.c_str(), &st) != 0) {
         const int saved = errno;
         return setError(error, Error(saved == ENOENT ? ErrorKind::FileNotFound : ErrorKind::FolderNotWritable,
                                      folder, saved));
     }
-    if (!S_ISDIR(st.st_mode)) return setError(error, Error(ErrorKind::NotDirectory, folder));
-    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
-        return setError(error, Error(ErrorKind::FolderNotWritable, folder, errno));
-    return true;
+    return checkFolderTakesItems(folder, folder, error);
 }
 
 AppDelegate::AppDelegate(UserInterface* userInterface) : userInterface_(userInterface) {
@@ -163,7 +164,6 @@ std::optional<std::filesystem::path> AppDelegate::moveExportToFolder(const std::
         !moveItemAtURL(source, destination, error))
         return std::nullopt;
     removeEmptyParentOf(source);
-    exportURL_.reset();
     setExportURL(std::nullopt);
     return destination;
 }
@@ -171,7 +171,6 @@ std::optional<std::filesystem::path> AppDelegate::moveExportToFolder(const std::
 void AppDelegate::discardExport() {
     if (!exportURL_) return;
     removeExport(*exportURL_);
-    exportURL_.reset();
     setExportURL(std::nullopt);
 }
 

@@ -118,10 +118,6 @@ std::vector<std::u16string> splitTags(std::u16string_view value) {
     return names;
 }
 
-// The picture named by value inside the note's "Pictures" folder, when it is a
-// regular file reached through real folders. An absolute value, a ".."
-// component or a symbolic link on the way gives no picture: a crafted export
-// must not pull files from elsewhere into a sheet. problem says why there is none.
 std::u16string_view withoutTrailingBlanks(std::u16string_view value) {
     const std::size_t end = value.find_last_not_of(u" \t");
     return value.substr(0, end == std::u16string_view::npos ? 0 : end + 1);
@@ -177,6 +173,11 @@ std::optional<std::string> looseMatch(const fs::path& folder, std::u16string_vie
     return std::nullopt;
 }
 
+// The picture named by value inside the note's "Pictures" folder, when it is a
+// regular file reached through real folders. An absolute value, a ".."
+// component or a symbolic link on the way gives no picture: a crafted export
+// must not pull files from elsewhere into a sheet. problem says why there is none;
+// ambiguous, which entries a loose match found.
 std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_view value,
                                         PictureProblem& problem, std::vector<std::string>& ambiguous) {
     const auto none = [&problem](PictureProblem why) {
@@ -203,13 +204,14 @@ std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_
         if (component.empty() || component == ".") continue;
         const bool last = i + 1 == components.size();
         location /= component;
-        if (::lstat(location.c_str(), &st) != 0 && last && errno == ENOENT) {
+        bool found = ::lstat(location.c_str(), &st) == 0;
+        if (!found && last && errno == ENOENT) {
             const auto entry = looseMatch(location.parent_path(),
                                           utf16FromUTF8(component.native()).value_or(u""), ambiguous);
             if (!ambiguous.empty()) return none(PictureProblem::Ambiguous);
-            if (entry) location.replace_filename(*entry);
+            if (entry) found = ::lstat(location.replace_filename(*entry).c_str(), &st) == 0;
         }
-        if (::lstat(location.c_str(), &st) != 0) return none(PictureProblem::Missing);
+        if (!found) return none(PictureProblem::Missing);
         if (S_ISLNK(st.st_mode)) return none(PictureProblem::SymbolicLink);
         if (last && !S_ISREG(st.st_mode)) return none(PictureProblem::NotRegularFile);
         if (!last && !S_ISDIR(st.st_mode)) return none(PictureProblem::Missing);

@@ -150,6 +150,19 @@ int openRegularFileBeneath(const std::filesystem::path& folder, const std::files
     return file.release();
 }
 
+std::optional<std::string> readLinkTarget(const fs::path& link) {
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+        if (length < 0) return std::nullopt;
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            return target;
+        }
+        target.resize(target.size() * 2);  // longer than the buffer: read again
+    }
+}
+
 std::optional<fs::path> resolvedLocation(const fs::path& url) {
     std::error_code ec;
     fs::path pending = fs::absolute(url, ec);
@@ -176,11 +189,9 @@ std::optional<fs::path> resolvedLocation(const fs::path& url) {
             if (::lstat(candidate.c_str(), &st) != 0) {
                 missing = component;
             } else if (S_ISLNK(st.st_mode)) {
-                std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
-                const ssize_t length = ::readlink(candidate.c_str(), target.data(), target.size());
-                if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
-                target.resize(static_cast<std::size_t>(length));
-                fs::path followed = existing / target;  // an absolute target replaces existing
+                const auto target = readLinkTarget(candidate);
+                if (!target) return std::nullopt;
+                fs::path followed = existing / *target;  // an absolute target replaces existing
                 for (std::size_t j = i + 1; j < components.size(); ++j) followed /= components[j];
                 next = followed;
             } else {

@@ -26,6 +26,10 @@ bool removeItemAtURL(const std::filesystem::path& url, Error* error);
 bool removeItemInFolder(int parentFd, const std::string& name, const std::filesystem::path& url,
                         Error* error);
 
+// The target text of the symbolic link at link (read again when it changed
+// in between); nothing, with errno set, when it can't be read.
+std::optional<std::string> readLinkTarget(const std::filesystem::path& link);
+
 // Where url leads: an absolute path whose existing part is real folders, every
 // symbolic link on the way followed (a dangling link's target included) and
 // "." and ".." resolved as the system would. Nothing when links loop.

@@ -79,17 +79,9 @@ bool failCopy(CopyFailure& failure, const fs::path& path, int error) {
 // A link copied as a link: its target text, and its date where the file system can hold one.
 bool copyLink(const fs::path& from, const fs::path& to, const struct stat& status, CopyFailure& failure) {
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
-    for (;;) {
-        const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
-        if (length < 0) return failCopy(failure, from, errno);
-        if (static_cast<std::size_t>(length) < target.size()) {
-            target.resize(static_cast<std::size_t>(length));
-            break;
-        }
-        target.resize(target.size() * 2);  // the link changed under us; read again
-    }
-    if (::symlink(target.c_str(), to.c_str()) != 0) return failCopy(failure, to, errno);
+    const auto target = readLinkTarget(from);
+    if (!target) return failCopy(failure, from, errno);
+    if (::symlink(target->c_str(), to.c_str()) != 0) return failCopy(failure, to, errno);
     // Some file systems can't date a link; its target text is what matters.
     ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return true;
