@@ -233,11 +233,11 @@ void planSheet(PlannedSheet& sheet, const NINote& note, const fs::path& noteFold
         sheet.picturePath = note.pictureURL->lexically_relative(noteFolder).native();
         sheet.pictureIdentifier = newUniqueIdentifier();
         const std::string wanted = note.pictureURL->filename().native();
-        sheet.mediaName =
-            mediaNameForPicture(portableNames ? portableName(wanted) : wanted, sheet.pictureIdentifier);
+        const std::string safe = portableNames ? portableName(wanted) : wanted;
+        sheet.mediaName = mediaNameForPicture(safe, sheet.pictureIdentifier);
         if (!sheet.mediaName.starts_with(lastPathComponentDeletingPathExtension(wanted) + ".")) {
             facts.mediaNameWanted = wanted;  // its stem was cut to fit the name limit, or made portable
-            facts.mediaNamePortable = portableNames && portableName(wanted) != wanted;
+            facts.mediaNamePortable = safe != wanted;
             facts.mediaName = sheet.mediaName;
         }
     }
@@ -264,13 +264,14 @@ bool readNotes(FolderScan& scan, const ConversionOptions& options, const std::st
     const auto noteURL = [&](std::size_t i) {
         return noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName;
     };
+    const NoteReading reading{NoteParts::All, dateLocale, options.fallbackEncoding};
     return forEachInParallel<Stateless>(
         scan.sheets.size(), ConversionPhase::ReadingNotes, options.progress, scan.folderURL, error, noteURL,
         [&](std::size_t i, Error* noteError, Stateless&) {
             PlannedSheet& sheet = scan.sheets[i];
-            auto bytes = readNoteBytes(noteURL(i), noteError);
-            const NoteReading reading{NoteParts::All, dateLocale, options.fallbackEncoding};
-            const auto note = bytes ? noteFromBytes(*bytes, noteURL(i), noteError, reading) : std::nullopt;
+            const fs::path url = noteURL(i);
+            auto bytes = readNoteBytes(url, noteError);
+            const auto note = bytes ? noteFromBytes(*bytes, url, noteError, reading) : std::nullopt;
             if (!note && options.keepGoing) {
                 sheet.leftOut = std::make_unique<Error>(std::move(*noteError));  // told in walk order, later
                 return true;
@@ -373,15 +374,13 @@ struct WriteTargets {
 
 // Writes sheet i; dateLeftOut tells whether the file system couldn't hold its date.
 bool writeSheet(const FolderScan& scan, std::size_t i, const WriteTargets& targets,
-                const std::string& dateLocale, const std::string& fallbackEncoding, OpenFolder& open,
-                char& dateLeftOut, Error* error) {
+                const NoteReading& reading, OpenFolder& open, char& dateLeftOut, Error* error) {
     const PlannedSheet& planned = scan.sheets[i];
     const fs::path& noteFolder = targets.noteFolders[planned.folder];
     const fs::path noteURL = noteFolder / planned.noteName;
     std::optional<std::string> bytes;
     if (!planned.noteBytes && !(bytes = readNoteBytes(noteURL, error))) return false;
-    auto note = noteFromBytes(bytes ? *bytes : *planned.noteBytes, noteURL, error,
-                              {NoteParts::TextOnly, dateLocale, fallbackEncoding});
+    auto note = noteFromBytes(bytes ? *bytes : *planned.noteBytes, noteURL, error, reading);
     if (!note) return false;
     note->creationDate = planned.creationDate;
     note->modificationDate = planned.modificationDate;
@@ -472,15 +471,15 @@ bool writeFolderScan(FolderScan& scan, const fs::path& exportURL, const Conversi
         return setError(error, Error(written.kind(), exportURL, written.osError(), written.detail()));
     }
     if (!makeGroupFolders(scan, stagingURL, exportURL, &written)) return fail(std::move(written));
-    const std::string dateLocale = scan.summary.dateLocale;
+    // Text only: the picture and dates were settled by the first reading.
+    const NoteReading reading{NoteParts::TextOnly, scan.summary.dateLocale, options.fallbackEncoding};
     // One element per sheet, so that threads never share one.
     std::vector<char> undated(scan.sheets.size(), 0);
     const bool wrote = forEachInParallel<OpenFolder>(
         scan.sheets.size(), ConversionPhase::WritingPackages, options.progress, scan.folderURL, &written,
         [&](std::size_t i) { return targets.noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
         [&](std::size_t i, Error* sheetError, OpenFolder& open) {
-            return writeSheet(scan, i, targets, dateLocale, options.fallbackEncoding, open, undated[i],
-                              sheetError);
+            return writeSheet(scan, i, targets, reading, open, undated[i], sheetError);
         });
     if (!wrote) return fail(std::move(written));
     // Finish: the whole folder takes its name at once.
