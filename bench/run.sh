@@ -1,7 +1,10 @@
 #!/bin/sh
 # Times the converter on a synthetic export against `cp -r` of the same folder
 # and against the I/O floor (bench_io_floor), all in one run, and reports wall
-# time, user and system CPU and peak memory of all three.
+# time, user and system CPU and peak memory of all three. Then the same export
+# zipped twice, stored and deflated (with bsdtar, Debian "libarchive-tools"):
+# for each zip, the converter reading it against `bsdtar -xf` of it followed by
+# the converter on the unzipped folder, timed as one, and the ratio of the two.
 #
 #   bench/run.sh [--tmpfs] [--picture-bytes N] [NOTES...] [BUILD_DIR]
 #
@@ -21,7 +24,7 @@
 # BENCH_DIR     scratch folder for the export and the copies
 #               (default BUILD_DIR/bench-data); a folder of its own is made inside it
 # BENCH_KEEP    set to 1 to keep the generated data on disk afterwards (not with --tmpfs)
-# BENCH_ROUNDS  how many times to time the three (default 1); each round runs them
+# BENCH_ROUNDS  how many times to time them all (default 1); each round runs them
 #               in a different order onto fresh folders. The round with the
 #               shortest wall time counts for each program, with its CPU times;
 #               the peak memory shown is the highest of all rounds.
@@ -45,7 +48,9 @@
 # deleted as soon as it has been checked, to hold at most one at a time.
 #
 # MB below means 2^20 bytes. The memory target is 64 MB plus half the notes'
-# text; the time target is the converter at most as slow as the floor.
+# text, for the converter on the folder and on either zip; the time target is
+# the converter at most as slow as the floor, and on a zip at most as slow as
+# unzipping it and converting the folder.
 
 set -eu
 
@@ -55,7 +60,7 @@ die() {
 }
 
 usage() {
-  sed -n 's/^# \{0,1\}//; 6,18p' "$0"
+  sed -n 's/^# \{0,1\}//; 9,21p' "$0"
 }
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -101,6 +106,7 @@ for program in "$cli" "$generator" "$floor"; do
   [ -x "$program" ] || die "missing $program (build it first; see the top of this script)"
 done
 [ -x /usr/bin/time ] || die "needs /usr/bin/time (Debian package \"time\")"
+command -v bsdtar >/dev/null || die "needs bsdtar (Debian package \"libarchive-tools\")"
 
 rounds=${BENCH_ROUNDS:-1}
 case $rounds in
@@ -120,7 +126,8 @@ fi
 
 # Space per note, in KB, blocks included: the source holds the note (one
 # block) and a tenth of a picture; each copy a package folder, two files and
-# the picture, about 16 KB plus the picture.
+# the picture, about 16 KB plus the picture. Each zip is taken as large as the
+# source, and each unzipping as a source and a copy.
 largest=0
 for notes in $sizes; do [ "$notes" -le "$largest" ] || largest=$notes; done
 picture_blocks=$(((picture_bytes + 4095) / 4096))
@@ -128,17 +135,19 @@ picture_kb=$((picture_blocks * 4 / 10))
 source_kb=$((5 + picture_kb))
 copy_kb=$((16 + picture_kb))
 if [ "$ram" = 1 ]; then
-  # The source and one copy at a time (the converter's temporary folder is
-  # renamed into place, so it is not a second one).
-  need_kb=$((largest * (source_kb + copy_kb) + 65536))
+  # The source, its two zips and one copy at a time, an unzipped folder beside
+  # it (the converter's temporary folder is renamed into place, so it is not
+  # a second one).
+  need_kb=$((largest * (4 * source_kb + copy_kb) + 65536))
 else
-  need_kb=$((largest * (source_kb + 3 * rounds * copy_kb)))
+  need_kb=$((largest * (3 * source_kb + rounds * (7 * copy_kb + 2 * source_kb))))
 fi
 
 # Everything made here is removed by cleanup(): the current size's data, and
 # in RAM the mount or the folder under /dev/shm.
 work=
 results=
+zip_results=
 mnt=
 shm=
 cleanup() {
@@ -153,6 +162,7 @@ cleanup() {
     fi
   fi
   [ -z "$results" ] || rm -f "$results"
+  [ -z "$zip_results" ] || rm -f "$zip_results"
   if [ -n "$mnt" ]; then
     umount "$mnt" 2>/dev/null || umount -l "$mnt" || echo "run.sh: could not unmount $mnt" >&2
     rmdir "$mnt" 2>/dev/null || true
@@ -214,8 +224,9 @@ timed() {
   echo "$start $end" | awk '{ printf "%.3f\n", ($2 - $1) / 1e9 }' >"$work/$name.wall"
 }
 
-# run_one NAME ROUND: times one of the three onto a fresh output folder and
-# checks that the floor and the converter wrote a package for every note.
+# run_one NAME ROUND: times one of them onto a fresh output folder and checks
+# that each but cp wrote a package for every note. zip-KIND converts the zip;
+# unzip-KIND unzips it into the output folder and converts that.
 run_one() {
   out=$work/out-$1-$2
   mkdir "$out"
@@ -223,6 +234,12 @@ run_one() {
   cp) timed "cp-$2" cp -r "$export_dir" "$out/" ;;
   floor) timed "floor-$2" "$floor" "$export_dir" "$out" ;;
   converter) timed "converter-$2" "$cli" --quiet -o "$out" "$export_dir" ;;
+  zip-*) timed "$1-$2" "$cli" --quiet -o "$out" "$work/export-${1#zip-}.zip" ;;
+  unzip-*)
+    # shellcheck disable=SC2016 # the inner sh expands them
+    timed "$1-$2" sh -c 'bsdtar -xf "$1" -C "$2" && exec "$3" --quiet -o "$2" "$2/Synthetic Export"' \
+      sh "$work/export-${1#unzip-}.zip" "$out" "$cli"
+    ;;
   esac
   if [ "$1" != cp ]; then
     packages=$(find "$out/Notara Export" -maxdepth 2 -type d -name '*.inkvale' | wc -l)
@@ -243,6 +260,7 @@ best() {
 }
 
 results=$(mktemp "$base/results.XXXXXX")
+zip_results=$(mktemp "$base/results.XXXXXX")
 first=1
 for notes in $sizes; do
   if [ "$first" = 0 ] && [ "$ram" = 0 ] && [ "$settle" -gt 0 ]; then
@@ -260,8 +278,13 @@ for notes in $sizes; do
   pictures=$(echo "$summary" | sed -n 's/.*pictures=\([0-9]*\).*/\1/p')
   [ -n "$text_bytes" ] || die "unexpected generator output: $summary"
 
+  echo "zipping it, stored and deflated ..." >&2
+  (cd "$work" && bsdtar -cf export-stored.zip --format zip --options zip:compression=store "Synthetic Export")
+  (cd "$work" && bsdtar -cf export-deflated.zip --format zip --options zip:compression=deflate "Synthetic Export")
+
   # Warm-up: every source file read once, so all runs read from the cache.
   find "$export_dir" -type f -exec cat {} + >/dev/null
+  cat "$work"/export-*.zip >/dev/null
 
   mkdir "$work/tmp"
   # Both the converter and the floor write under TMPDIR and rename into place;
@@ -270,19 +293,18 @@ for notes in $sizes; do
   export TMPDIR
 
   load_before=$(load)
-  echo "timing cp -r, the I/O floor and the converter ($rounds round(s)) ..." >&2
+  echo "timing cp -r, the I/O floor, the converter and the zips ($rounds round(s)) ..." >&2
   round=1
   while [ "$round" -le "$rounds" ]; do
     # The order turns each round, so that no program always runs first.
-    case $((round % 3)) in
-    1) order="cp floor converter" ;;
-    2) order="floor converter cp" ;;
-    0) order="converter cp floor" ;;
-    esac
+    order=$(echo cp floor converter zip-stored unzip-stored zip-deflated unzip-deflated |
+      awk -v r="$round" '{ for (i = 0; i < NF; i++) printf "%s ", $((i + r - 1) % NF + 1) }')
     for name in $order; do run_one "$name" "$round"; done
     if [ "$rounds" -gt 1 ]; then
       echo "round $round: cp -r $(cat "$work/cp-$round.wall") s, floor $(cat "$work/floor-$round.wall") s," \
-        "converter $(cat "$work/converter-$round.wall") s" >&2
+        "converter $(cat "$work/converter-$round.wall") s; the zips, against unzipping and converting:" \
+        "stored $(cat "$work/zip-stored-$round.wall") s ($(cat "$work/unzip-stored-$round.wall") s)," \
+        "deflated $(cat "$work/zip-deflated-$round.wall") s ($(cat "$work/unzip-deflated-$round.wall") s)" >&2
     fi
     round=$((round + 1))
   done
@@ -290,7 +312,9 @@ for notes in $sizes; do
   awk -v notes="$notes" -v pictures="$pictures" -v text="$text_bytes" -v pics="$pictures_total" \
     -v picture="$picture_bytes" -v rounds="$rounds" -v where="$where" \
     -v load0="$load_before" -v load1="$(load)" -v results="$results" \
-    -v cpb="$(best cp)" -v flb="$(best floor)" -v cvb="$(best converter)" '
+    -v cpb="$(best cp)" -v flb="$(best floor)" -v cvb="$(best converter)" -v zip_results="$zip_results" \
+    -v stored="$(stat -c %s "$work/export-stored.zip")" -v deflated="$(stat -c %s "$work/export-deflated.zip")" \
+    -v zsb="$(best zip-stored)" -v usb="$(best unzip-stored)" -v zdb="$(best zip-deflated)" -v udb="$(best unzip-deflated)" '
   function mib(bytes) { return bytes / 1048576 }
   function line(label, best, f) {
     split(best, f, " ")
@@ -302,6 +326,16 @@ for notes in $sizes; do
     while (s ~ /[0-9][0-9][0-9][0-9]/) sub(/[0-9][0-9][0-9]($|,)/, ",&", s)
     return s
   }
+  # The converter on a zip against bsdtar -xf of it and the converter on the folder.
+  function zip(kind, bytes, zb, ub, z, u, f) {
+    printf "%s zip of %.1f MB:\n", kind, mib(bytes)
+    u = line("unzip+conv:", ub)
+    z = line("on the zip:", zb)
+    split(zb, f, " ")
+    printf "zip / (unzip + converter):  %5.2f   (target at most 1.00)\n", z / u
+    printf "peak memory on the zip %.1f MB; target %.1f MB: %s\n", f[2] / 1024, target, f[2] / 1024 <= target ? "met" : "NOT met"
+    printf "| %s (%.1f MB / %.1f MB) | %s | %s, %.1f MB | %.3f s | %.3f s (%.2f + %.2f) | %.2f | %.1f MB (%.1f MB) |\n", thousands(notes), mib(text), mib(pics), place, kind, mib(bytes), u, z, f[3], f[4], z / u, f[2] / 1024, target >> zip_results
+  }
   BEGIN {
     printf "\n== %s notes on %s, best of %d round(s); load average %s before, %s after ==\n", thousands(notes), where, rounds, load0, load1
     printf "export:     %d notes in 21 folders, %d pictures of %d bytes; note text %.1f MB, pictures %.1f MB\n", notes, pictures, picture, mib(text), mib(pics)
@@ -312,10 +346,13 @@ for notes in $sizes; do
     split(cvb, c, " ")
     rss = c[2] / 1024
     target = 64 + 0.5 * mib(text)
+    place = where ~ /^disk/ ? "disk" : "tmpfs"
     printf "converter / floor:  %5.2f   (target at most 1.00)\n", cv / fl
     printf "converter / cp -r:  %5.2f\n", cv / cp
     printf "converter peak memory %.1f MB; target 64 MB + 0.5 x %.1f MB of note text = %.1f MB: %s\n", rss, mib(text), target, rss <= target ? "met" : "NOT met"
-    printf "| %s (%.1f MB / %.1f MB) | %s | %.3f s | %.3f s | %.3f s (%.2f + %.2f) | %.2f | %.1f MB (%.1f MB) |\n", thousands(notes), mib(text), mib(pics), (where ~ /^disk/ ? "disk" : "tmpfs"), cp, fl, cv, c[3], c[4], cv / fl, rss, target >> results
+    printf "| %s (%.1f MB / %.1f MB) | %s | %.3f s | %.3f s | %.3f s (%.2f + %.2f) | %.2f | %.1f MB (%.1f MB) |\n", thousands(notes), mib(text), mib(pics), place, cp, fl, cv, c[3], c[4], cv / fl, rss, target >> results
+    zip("stored", stored, zsb, usb)
+    zip("deflated", deflated, zdb, udb)
   }'
 
   rm -rf "$work"
@@ -327,3 +364,8 @@ echo "Summary (wall time; converter user + sys CPU in brackets; peak memory and 
 echo "| notes (text / pictures) | where | \`cp -r\` | I/O floor | converter | converter ÷ floor | peak memory (target) |"
 echo "|---|---|---|---|---|---|---|"
 cat "$results"
+echo
+echo "Zips (wall time; the converter's user + sys CPU on the zip in brackets; its peak memory and the target):"
+echo "| notes (text / pictures) | where | zip | \`bsdtar -xf\` + converter | converter on the zip | zip ÷ unzipped | peak memory (target) |"
+echo "|---|---|---|---|---|---|---|"
+cat "$zip_results"

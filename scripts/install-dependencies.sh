@@ -14,6 +14,7 @@ packages=(
   dbus                            # dbus-daemon: a private session bus for the file-manager test
   mount                           # mount: a small tmpfs in a private namespace, for the full-disk tests
   time                            # /usr/bin/time: CPU times and peak memory in bench/run.sh
+  libarchive-tools                # bsdtar: the zipped exports that bench/run.sh times
   clang libclang-rt-14-dev        # libFuzzer targets
   dpkg-dev                        # dpkg-shlibdeps: the .deb's computed dependencies
   lintian                         # checks the .deb
