@@ -11,7 +11,9 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <unordered_map>
 
+#include "conversion/ArchiveExport.hpp"
 #include "conversion/NoteFile.hpp"
 #include "conversion/Notice.hpp"
 #include "conversion/PackageNames.hpp"
@@ -25,6 +27,7 @@
 #include "platform/FileMove.hpp"
 #include "platform/FolderListing.hpp"
 #include "platform/Resources.hpp"
+#include "platform/SystemCalls.hpp"
 #include "platform/UTF8.hpp"
 #include "utilities/StringPathUtilities.hpp"
 #include "utilities/TemporaryFiles.hpp"
@@ -41,8 +44,9 @@ namespace {
 using EntryKind = FolderEntry::Kind;
 
 // The visible entries of a folder: hidden ones are no notes and no groups.
-std::optional<std::vector<FolderEntry>> listFolder(const fs::path& url, Error* error) {
-    auto entries = listFolderAtURL(url, error);
+std::optional<std::vector<FolderEntry>> listFolder(const FolderScan& scan, const fs::path& url,
+                                                   Error* error) {
+    auto entries = scan.tree().list(url, error);
     if (entries)
         std::erase_if(*entries, [](const FolderEntry& entry) { return entry.name.starts_with('.'); });
     return entries;
@@ -170,7 +174,7 @@ bool walkGroup(FolderScan& scan, const std::string& name, Walk& walk, Error* err
     scan.groups.push_back(name);
     const auto folder = static_cast<std::uint32_t>(scan.groups.size());
     const fs::path url = scan.folderURL / name;
-    const auto children = listFolder(url, error);
+    const auto children = listFolder(scan, url, error);
     if (!children) return false;
     const std::size_t notesBefore = scan.sheets.size();
     SkippedEntries skipped;
@@ -180,7 +184,8 @@ bool walkGroup(FolderScan& scan, const std::string& name, Walk& walk, Error* err
             ++scan.summary.skippedLinks;  // never followed out of the export
             ++skipped.links;
         } else if (child.kind == EntryKind::Directory) {
-            appendTooDeepNotice(name + "/" + child.name, countNotesBelow(url / child.name), notices);
+            appendTooDeepNotice(name + "/" + child.name, countNotesBelow(url / child.name, scan.tree()),
+                                notices);
         } else if (isNoteName(child.name)) {
             PlannedSheet& sheet = scan.sheets.emplace_back();
             sheet.folder = folder;
@@ -197,7 +202,7 @@ bool walkGroup(FolderScan& scan, const std::string& name, Walk& walk, Error* err
 
 // The export folder's entries in name order, a sub-folder's notes where the sub-folder comes.
 bool walkExport(FolderScan& scan, Walk& walk, Error* error) {
-    const auto entries = listFolder(scan.folderURL, error);
+    const auto entries = listFolder(scan, scan.folderURL, error);
     if (!entries) return false;
     SkippedEntries skipped;
     for (const FolderEntry& entry : *entries) {
@@ -254,37 +259,119 @@ void planSheet(PlannedSheet& sheet, const NINote& note, const fs::path& noteFold
         sheet.facts = std::make_unique<NoteFacts>(std::move(facts));
 }
 
+// What the first reading of a note's bytes settles of its sheet; the bytes
+// are kept for the writing while the run's budget lasts.
+bool readSheet(PlannedSheet& sheet, std::optional<std::string> bytes, const fs::path& url,
+               const fs::path& noteFolder, const NoteReading& reading, const ConversionOptions& options,
+               std::atomic<std::size_t>& keptBytes, Error* error) {
+    const auto note = bytes ? noteFromBytes(*bytes, url, error, reading) : std::nullopt;
+    if (!note && options.keepGoing) {
+        sheet.leftOut = std::make_unique<Error>(std::move(*error));  // told in walk order, later
+        return true;
+    }
+    if (!note) return false;
+    // An export of ordinary size is read only once.
+    if (keptBytes.fetch_add(bytes->size()) + bytes->size() <= options.keptNoteBytes)
+        sheet.noteBytes = std::make_unique<const std::string>(std::move(*bytes));
+    else
+        keptBytes.fetch_sub(bytes->size());
+    planSheet(sheet, *note, noteFolder, options.portableNames);
+    return true;
+}
+
 // Every note is read and checked before anything is written; only what the
 // writing can't find again is kept, and the bytes while the budget lasts.
-bool readNotes(FolderScan& scan, const ConversionOptions& options, const std::string& dateLocale,
-               Error* error) {
+bool readNotes(FolderScan& scan, const ConversionOptions& options, const NoteReading& reading, Error* error) {
     struct Stateless {};
     std::atomic<std::size_t> keptBytes{0};
     const std::vector<fs::path> noteFolders = scan.folders(scan.folderURL);
     const auto noteURL = [&](std::size_t i) {
         return noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName;
     };
-    const NoteReading reading{NoteParts::All, dateLocale, options.fallbackEncoding};
     return forEachInParallel<Stateless>(
         scan.sheets.size(), ConversionPhase::ReadingNotes, options.progress, scan.folderURL, error, noteURL,
         [&](std::size_t i, Error* noteError, Stateless&) {
-            PlannedSheet& sheet = scan.sheets[i];
             const fs::path url = noteURL(i);
-            auto bytes = readNoteBytes(url, noteError);
-            const auto note = bytes ? noteFromBytes(*bytes, url, noteError, reading) : std::nullopt;
-            if (!note && options.keepGoing) {
-                sheet.leftOut = std::make_unique<Error>(std::move(*noteError));  // told in walk order, later
-                return true;
-            }
-            if (!note) return false;
-            // An export of ordinary size is read only once.
-            if (keptBytes.fetch_add(bytes->size()) + bytes->size() <= options.keptNoteBytes)
-                sheet.noteBytes = std::make_unique<const std::string>(std::move(*bytes));
-            else
-                keptBytes.fetch_sub(bytes->size());
-            planSheet(sheet, *note, noteFolders[sheet.folder], options.portableNames);
-            return true;
+            return readSheet(scan.sheets[i], readNoteBytes(url, noteError), url,
+                             noteFolders[scan.sheets[i].folder], reading, options, keptBytes, noteError);
         });
+}
+
+// A note's bytes from the archive pass standing at its entry; nothing with
+// noteError set when the note can't be read, or with archiveError set when
+// the archive fails (which ends any run).
+std::optional<std::string> archiveNoteBytes(ArchivePass& pass, const ArchiveIndex& index, const fs::path& url,
+                                            Error& noteError, Error& archiveError) {
+    if (index.typeAt(url) != S_IFREG) {
+        noteError = Error(ErrorKind::NotRegularFile, url);
+        return std::nullopt;
+    }
+    if (const auto declared = pass.declaredSize(); declared && *declared > kLargestNote) {
+        noteError = tooLargeNoteError(url, *declared);
+        return std::nullopt;
+    }
+    auto bytes = pass.readAll(kLargestNote, &archiveError);
+    if (bytes && bytes->size() > kLargestNote) {
+        noteError = tooLargeNoteError(url, bytes->size());
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// A zipped export's notes, read in the order the archive holds them and
+// parsed on every core a batch at a time, so that memory stays with a batch.
+bool readArchiveNotes(FolderScan& scan, const ConversionOptions& options, const NoteReading& reading,
+                      Error* error) {
+    struct Stateless {};
+    constexpr std::size_t kBatchBytes = std::size_t{8} << 20, kBatchNotes = 1024;
+    const ArchiveIndex& index = *scan.archive;
+    std::unordered_map<std::string, std::size_t> sheetOfNote;
+    for (std::size_t i = 0; i < scan.sheets.size(); ++i)
+        sheetOfNote.emplace(scan.notePath(scan.sheets[i]), i);
+    const std::vector<fs::path> noteFolders = scan.folders(scan.folderURL);
+    std::atomic<std::size_t> keptBytes{0};
+    std::vector<std::pair<std::size_t, std::string>> batch;
+    std::size_t batchBytes = 0, read = 0;
+    const auto urlOf = [&](std::size_t k) {
+        return index.url() / scan.notePath(scan.sheets[batch[k].first]);
+    };
+    const auto parseBatch = [&] {
+        const bool parsed = forEachInParallel<Stateless>(
+            batch.size(), ConversionPhase::ReadingNotes, nullptr, scan.folderURL, error, urlOf,
+            [&](std::size_t k, Error* noteError, Stateless&) {
+                PlannedSheet& sheet = scan.sheets[batch[k].first];
+                return readSheet(sheet, std::move(batch[k].second), urlOf(k), noteFolders[sheet.folder],
+                                 reading, options, keptBytes, noteError);
+            });
+        read += batch.size();
+        if (options.progress != nullptr)
+            options.progress->conversionProgress(ConversionPhase::ReadingNotes, read, scan.sheets.size());
+        batch.clear();
+        batchBytes = 0;
+        return parsed;
+    };
+    auto pass = ArchivePass::open(index, error);
+    if (!pass) return false;
+    std::string path;
+    Error archiveError;
+    while (pass->next(path, &archiveError)) {
+        const auto found = sheetOfNote.find(path);
+        if (found == sheetOfNote.end()) continue;
+        const fs::path url = index.url() / path;
+        Error noteError;
+        auto bytes = archiveNoteBytes(*pass, index, url, noteError, archiveError);
+        if (archiveError) break;
+        if (!bytes && !options.keepGoing) return setError(error, std::move(noteError));
+        if (!bytes) {
+            scan.sheets[found->second].leftOut = std::make_unique<Error>(std::move(noteError));
+            continue;
+        }
+        batchBytes += bytes->size();
+        batch.emplace_back(found->second, std::move(*bytes));
+        if ((batchBytes >= kBatchBytes || batch.size() >= kBatchNotes) && !parseBatch()) return false;
+    }
+    if (archiveError) return setError(error, std::move(archiveError));
+    return parseBatch();
 }
 
 // The groups' folder names in the export, taken before any top-level sheet is
@@ -372,6 +459,18 @@ struct WriteTargets {
     std::vector<fs::path> noteFolders, exportFolders, stagingFolders;
 };
 
+// The staging folder of a sheet's folder, open; -1 with the error set.
+int openFolder(OpenFolder& open, const WriteTargets& targets, std::uint32_t folder, Error* error) {
+    if (open.folder != folder) {
+        open.fd = FileDescriptor(
+            ::open(targets.stagingFolders[folder].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        open.folder = open.fd.get() < 0 ? UINT32_MAX : folder;
+        if (open.fd.get() < 0)
+            setError(error, Error(ErrorKind::WriteFailed, targets.exportFolders[folder], errno));
+    }
+    return open.fd.get();
+}
+
 // Writes sheet i; dateLeftOut tells whether the file system couldn't hold its date.
 bool writeSheet(const FolderScan& scan, std::size_t i, const WriteTargets& targets,
                 const NoteReading& reading, OpenFolder& open, char& dateLeftOut, Error* error) {
@@ -392,16 +491,152 @@ bool writeSheet(const FolderScan& scan, std::size_t i, const WriteTargets& targe
         picture->mediaName = planned.mediaName;  // as planned: made portable when asked
     }
     const auto sheet = sheetForNote(*note, *scan.sheetTemplate, std::move(picture));
-    const fs::path& exportFolder = targets.exportFolders[planned.folder];
-    if (open.folder != planned.folder) {
-        open.fd = FileDescriptor(::open(targets.stagingFolders[planned.folder].c_str(),
-                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (open.fd.get() < 0) return setError(error, Error(ErrorKind::WriteFailed, exportFolder, errno));
-        open.folder = planned.folder;
-    }
-    if (!sheet->writeInFolder(open.fd.get(), exportFolder, planned.packageName, error)) return false;
+    const int folderFd = openFolder(open, targets, planned.folder, error);
+    if (folderFd < 0 ||
+        !sheet->writeInFolder(folderFd, targets.exportFolders[planned.folder], planned.packageName, error))
+        return false;
     dateLeftOut = sheet->modificationDateWasLeftOut();
     return true;
+}
+
+// ----- Write, from a zipped export: a package's picture may come before or
+// after its note in the archive, so a package is made by whichever comes
+// first, and dated once all of it is there.
+
+// The package folder of sheet i, made once.
+bool makePackage(const FolderScan& scan, std::size_t i, const WriteTargets& targets, int folderFd,
+                 std::vector<char>& made, Error* error) {
+    const PlannedSheet& planned = scan.sheets[i];
+    if (made[i]) return true;
+    if (sys::mkdirat(folderFd, planned.packageName.c_str(), 0755) != 0)
+        return setError(error, Error(errno == EEXIST ? ErrorKind::AlreadyExists : ErrorKind::WriteFailed,
+                                     targets.exportFolders[planned.folder] / planned.packageName, errno));
+    made[i] = 1;
+    return true;
+}
+
+// Content.xml and Text.txt of sheet i from its note's bytes; its picture goes into Media apart.
+bool writeSheetText(const FolderScan& scan, std::size_t i, std::string_view bytes,
+                    const WriteTargets& targets, const NoteReading& reading, OpenFolder& open,
+                    std::vector<char>& made, Error* error) {
+    const PlannedSheet& planned = scan.sheets[i];
+    auto note = noteFromBytes(bytes, targets.noteFolders[planned.folder] / planned.noteName, error, reading);
+    if (!note) return false;
+    std::optional<SheetPicture> picture;
+    if (!planned.picturePath.empty())
+        picture = SheetPicture{planned.pictureIdentifier, planned.mediaName, {}};
+    const auto sheet = sheetForNote(*note, *scan.sheetTemplate, std::move(picture));
+    const int folderFd = openFolder(open, targets, planned.folder, error);
+    if (folderFd < 0 || !makePackage(scan, i, targets, folderFd, made, error)) return false;
+    for (const auto& [name, child] : sheet->children()) {
+        if (!child->writeInFolder(folderFd, targets.exportFolders[planned.folder],
+                                  planned.packageName + "/" + name, error))
+            return false;
+    }
+    return true;
+}
+
+// A picture into the Media folder of every sheet that shows it: fill writes
+// the first copy, the others copy that one.
+template <typename Fill>
+bool writeArchivePicture(const FolderScan& scan, const std::vector<std::size_t>& showing,
+                         const WriteTargets& targets, const Fill& fill, std::vector<char>& made,
+                         Error* error) {
+    fs::path first;
+    for (const std::size_t i : showing) {
+        const PlannedSheet& planned = scan.sheets[i];
+        OpenFolder open;
+        const int folderFd = openFolder(open, targets, planned.folder, error);
+        if (folderFd < 0 || !makePackage(scan, i, targets, folderFd, made, error)) return false;
+        const fs::path& exportFolder = targets.exportFolders[planned.folder];
+        const std::string media = planned.packageName + "/Media";
+        if (!FileWrapper::directory({})->writeInFolder(folderFd, exportFolder, media, error)) return false;
+        const std::string path = media + "/" + planned.mediaName;
+        if (!first.empty()) {
+            if (!FileWrapper::fileReference(first)->writeInFolder(folderFd, exportFolder, path, error))
+                return false;
+            continue;
+        }
+        FileDescriptor file(
+            ::openat(folderFd, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (file.get() < 0) return setError(error, Error(ErrorKind::WriteFailed, exportFolder / path, errno));
+        if (!fill(file.get(), exportFolder / path, error)) return false;
+        if (const int closeError = file.close())
+            return setError(error, Error(ErrorKind::WriteFailed, exportFolder / path, closeError));
+        first = targets.stagingFolders[planned.folder] / path;
+    }
+    return true;
+}
+
+// The archive pass of the writing: every picture a sheet shows, and the
+// notes whose bytes weren't kept. Sheets whose text it wrote are marked in written.
+bool writeFromArchive(const FolderScan& scan, const WriteTargets& targets, const NoteReading& reading,
+                      std::vector<char>& made, std::vector<char>& written, Error* error) {
+    std::unordered_map<std::string, std::vector<std::size_t>> showing;  // a picture's entry: its sheets
+    std::unordered_map<std::string, std::size_t> unkept;                // a note's entry: its sheet
+    for (std::size_t i = 0; i < scan.sheets.size(); ++i) {
+        const PlannedSheet& sheet = scan.sheets[i];
+        const std::string folder = sheet.folder == 0 ? std::string() : scan.groups[sheet.folder - 1] + "/";
+        if (!sheet.picturePath.empty()) showing[folder + sheet.picturePath].push_back(i);
+        if (!sheet.noteBytes) unkept.emplace(folder + sheet.noteName, i);
+    }
+    if (showing.empty() && unkept.empty()) return true;
+    auto pass = ArchivePass::open(*scan.archive, error);
+    if (!pass) return false;
+    OpenFolder open;
+    std::string path;
+    Error passError;
+    while (pass->next(path, &passError)) {
+        const auto note = unkept.find(path);
+        const auto picture = showing.find(path);
+        // An entry can be both: a note in a "Pictures" group that another note shows.
+        std::optional<std::string> bytes;
+        if (note != unkept.end()) {
+            if (!(bytes = pass->readAll(kLargestNote, error))) return false;
+            if (!writeSheetText(scan, note->second, *bytes, targets, reading, open, made, error))
+                return false;
+            written[note->second] = 1;
+        }
+        if (picture == showing.end()) continue;
+        const auto fill = [&](int fd, const fs::path& target, Error* fillError) {
+            if (!bytes) {
+                // The picture keeps its own date, as a copy from a folder does.
+                const timespec times[2] = {pass->modificationTime(), pass->modificationTime()};
+                return pass->copyTo(fd, target, fillError) && (::futimens(fd, times), true);
+            }
+            if (const int failed = writeAllBytes(fd, bytes->data(), bytes->size()))
+                return setError(fillError, Error(ErrorKind::WriteFailed, target, failed));
+            return true;
+        };
+        if (!writeArchivePicture(scan, picture->second, targets, fill, made, error)) return false;
+    }
+    return !passError || setError(error, std::move(passError));
+}
+
+// A zipped export's sheets: the archive pass, then the sheets of kept notes
+// on every core, and every package dated last.
+bool writeArchiveSheets(const FolderScan& scan, const WriteTargets& targets, const NoteReading& reading,
+                        UserInterface* progress, std::vector<char>& undated, Error* error) {
+    std::vector<char> made(scan.sheets.size(), 0), written(scan.sheets.size(), 0);
+    if (!writeFromArchive(scan, targets, reading, made, written, error)) return false;
+    return forEachInParallel<OpenFolder>(
+        scan.sheets.size(), ConversionPhase::WritingPackages, progress, scan.folderURL, error,
+        [&](std::size_t i) { return targets.noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
+        [&](std::size_t i, Error* sheetError, OpenFolder& open) {
+            const PlannedSheet& planned = scan.sheets[i];
+            if (!written[i] &&
+                !writeSheetText(scan, i, *planned.noteBytes, targets, reading, open, made, sheetError))
+                return false;
+            if (!planned.modificationDate) return true;
+            const int folderFd = openFolder(open, targets, planned.folder, sheetError);
+            bool leftOut = false;
+            if (folderFd < 0 || !FileWrapper::applyModificationDate(
+                                    folderFd, targets.exportFolders[planned.folder], planned.packageName,
+                                    *planned.modificationDate, leftOut, sheetError))
+                return false;
+            undated[i] = leftOut;
+            return true;
+        });
 }
 
 // A folder for every group in the staging folder.
@@ -427,18 +662,22 @@ std::optional<FolderScan> scanFolderAtURL(const fs::path& folderURL, const Conve
                  Error(saved == ENOENT ? ErrorKind::FileNotFound : ErrorKind::ReadFailed, folderURL, saved));
         return std::nullopt;
     }
-    if (!S_ISDIR(st.st_mode)) {
+    const bool zipped = S_ISREG(st.st_mode) && isArchiveName(folderURL);
+    if (!S_ISDIR(st.st_mode) && !zipped) {
         setError(error, Error(ErrorKind::NotDirectory, folderURL));
         return std::nullopt;
     }
     FolderScan scan;
     scan.folderURL = folderURL;
     Walk walk;
+    if (zipped && !(scan.archive = ArchiveIndex::read(folderURL, error))) return std::nullopt;
+    if (zipped) walk.add(scan, scan.archive->notices());
     if (!walkExport(scan, walk, error)) return std::nullopt;
     scan.sheetTemplate = loadSheetTemplate(error);
     if (!scan.sheetTemplate) return std::nullopt;
     const std::string dateLocale = options.dateLocale.value_or(dateLocaleName());
-    if (!readNotes(scan, options, dateLocale, error)) return std::nullopt;
+    const NoteReading reading{NoteParts::All, dateLocale, options.fallbackEncoding, &scan.tree()};
+    if (!(zipped ? readArchiveNotes : readNotes)(scan, options, reading, error)) return std::nullopt;
     // Keeping going past every note there is would report success with nothing converted.
     const auto leftOut = [](const PlannedSheet& sheet) { return sheet.leftOut != nullptr; };
     if (!scan.sheets.empty() && scan.groups.empty() &&
@@ -472,15 +711,21 @@ bool writeFolderScan(FolderScan& scan, const fs::path& exportURL, const Conversi
     }
     if (!makeGroupFolders(scan, stagingURL, exportURL, &written)) return fail(std::move(written));
     // Text only: the picture and dates were settled by the first reading.
-    const NoteReading reading{NoteParts::TextOnly, scan.summary.dateLocale, options.fallbackEncoding};
+    const NoteReading reading{NoteParts::TextOnly, scan.summary.dateLocale, options.fallbackEncoding,
+                              &scan.tree()};
     // One element per sheet, so that threads never share one.
     std::vector<char> undated(scan.sheets.size(), 0);
-    const bool wrote = forEachInParallel<OpenFolder>(
-        scan.sheets.size(), ConversionPhase::WritingPackages, options.progress, scan.folderURL, &written,
-        [&](std::size_t i) { return targets.noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
-        [&](std::size_t i, Error* sheetError, OpenFolder& open) {
-            return writeSheet(scan, i, targets, reading, open, undated[i], sheetError);
-        });
+    const bool wrote =
+        scan.archive ? writeArchiveSheets(scan, targets, reading, options.progress, undated, &written)
+                     : forEachInParallel<OpenFolder>(
+                           scan.sheets.size(), ConversionPhase::WritingPackages, options.progress,
+                           scan.folderURL, &written,
+                           [&](std::size_t i) {
+                               return targets.noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName;
+                           },
+                           [&](std::size_t i, Error* sheetError, OpenFolder& open) {
+                               return writeSheet(scan, i, targets, reading, open, undated[i], sheetError);
+                           });
     if (!wrote) return fail(std::move(written));
     // Finish: the whole folder takes its name at once.
     if (!moveItemAtURL(stagingURL, exportURL, &written)) return fail(std::move(written));
@@ -492,6 +737,8 @@ bool writeFolderScan(FolderScan& scan, const fs::path& exportURL, const Conversi
     }
     return true;
 }
+
+const EntryTree& FolderScan::tree() const { return archive ? *archive : fileSystemTree(); }
 
 Alert noFilesFoundAlert(const fs::path& folderURL) {
     const fs::path named = folderURL.has_filename() ? folderURL : folderURL.parent_path();

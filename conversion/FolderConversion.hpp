@@ -19,6 +19,8 @@
 
 namespace ni {
 
+class ArchiveIndex;
+class EntryTree;
 class Error;
 struct SheetTemplate;
 
@@ -64,7 +66,10 @@ struct PlannedSheet {
 // What the first pass keeps of an export: the names and settled facts of
 // every sheet, never whole sheets, so memory grows with the names alone.
 struct FolderScan {
-    std::filesystem::path folderURL;
+    std::filesystem::path folderURL;              // an export folder, or a zipped one
+    std::shared_ptr<const ArchiveIndex> archive;  // a zipped export's entries
+    // Where the export's folders and files are: the file system, or the archive's entries.
+    const EntryTree& tree() const;
     std::vector<std::string> groups;   // the sub-folders' own names, in name order
     std::vector<std::string> exportGroups;  // their folders' names in the export (made portable, numbered)
     std::vector<PlannedSheet> sheets;  // in the order of the walk
@@ -90,10 +95,10 @@ struct FolderScan {
     }
 };
 
-// Walks the folder and its sub-folders, reads and checks every note and names
-// their packages (colliding names made unique), and notes in the summary what
-// was left out or changed. Nothing, with the error set, when a folder can't be
-// listed, a note can't be read or the sheet template is missing.
+// Walks the folder (or the zipped folder: a file named *.zip) and its sub-folders, reads and checks every
+// note and names their packages (colliding names made unique), and notes in the summary what was left out or
+// changed. Nothing, with the error set, when a folder can't be listed, a note can't be read or the sheet
+// template is missing.
 std::optional<FolderScan> scanFolderAtURL(const std::filesystem::path& folderURL,
                                           const ConversionOptions& options, Error* error);
 

@@ -130,9 +130,9 @@ std::u16string_view withoutTrailingBlanks(std::u16string_view value) {
 // NFC, then without the value's trailing blanks, then case-folded as well. The
 // first step that finds exactly one entry wins; one that finds several gives
 // none, and their names go to ambiguous.
-std::optional<std::string> looseMatch(const fs::path& folder, std::u16string_view name,
+std::optional<std::string> looseMatch(const EntryTree& tree, const fs::path& folder, std::u16string_view name,
                                       std::vector<std::string>& ambiguous) {
-    const auto entries = listFolderAtURL(folder, nullptr);
+    const auto entries = tree.list(folder, nullptr);
     if (!entries) return std::nullopt;
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
@@ -178,8 +178,9 @@ std::optional<std::string> looseMatch(const fs::path& folder, std::u16string_vie
 // component or a symbolic link on the way gives no picture: a crafted export
 // must not pull files from elsewhere into a sheet. problem says why there is none;
 // ambiguous, which entries a loose match found.
-std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_view value,
-                                        PictureProblem& problem, std::vector<std::string>& ambiguous) {
+std::optional<fs::path> pictureLocation(const EntryTree& tree, const fs::path& noteURL,
+                                        std::u16string_view value, PictureProblem& problem,
+                                        std::vector<std::string>& ambiguous) {
     const auto none = [&problem](PictureProblem why) {
         problem = why;
         return std::nullopt;
@@ -189,10 +190,10 @@ std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_
     if (value.find(u'\0') != std::u16string_view::npos) return none(PictureProblem::Missing);
     const fs::path relative(utf8FromUTF16(value));
     fs::path location = noteURL.parent_path() / "Pictures";
-    struct stat st {};
-    if (::lstat(location.c_str(), &st) != 0) return none(PictureProblem::Missing);
-    if (S_ISLNK(st.st_mode)) return none(PictureProblem::SymbolicLink);
-    if (!S_ISDIR(st.st_mode)) return none(PictureProblem::Missing);
+    auto type = tree.typeAt(location);
+    if (!type) return none(PictureProblem::Missing);
+    if (*type == S_IFLNK) return none(PictureProblem::SymbolicLink);
+    if (*type != S_IFDIR) return none(PictureProblem::Missing);
     std::vector<fs::path> components(relative.begin(), relative.end());
     while (!components.empty() && components.back().empty()) components.pop_back();  // "a.jpg/"
     if (components.empty()) return none(PictureProblem::Empty);
@@ -204,17 +205,17 @@ std::optional<fs::path> pictureLocation(const fs::path& noteURL, std::u16string_
         if (component.empty() || component == ".") continue;
         const bool last = i + 1 == components.size();
         location /= component;
-        bool found = ::lstat(location.c_str(), &st) == 0;
-        if (!found && last && errno == ENOENT) {
-            const auto entry = looseMatch(location.parent_path(),
+        type = tree.typeAt(location);
+        if (!type && last) {
+            const auto entry = looseMatch(tree, location.parent_path(),
                                           utf16FromUTF8(component.native()).value_or(u""), ambiguous);
             if (!ambiguous.empty()) return none(PictureProblem::Ambiguous);
-            if (entry) found = ::lstat(location.replace_filename(*entry).c_str(), &st) == 0;
+            if (entry) type = tree.typeAt(location.replace_filename(*entry));
         }
-        if (!found) return none(PictureProblem::Missing);
-        if (S_ISLNK(st.st_mode)) return none(PictureProblem::SymbolicLink);
-        if (last && !S_ISREG(st.st_mode)) return none(PictureProblem::NotRegularFile);
-        if (!last && !S_ISDIR(st.st_mode)) return none(PictureProblem::Missing);
+        if (!type) return none(PictureProblem::Missing);
+        if (*type == S_IFLNK) return none(PictureProblem::SymbolicLink);
+        if (last && *type != S_IFREG) return none(PictureProblem::NotRegularFile);
+        if (!last && *type != S_IFDIR) return none(PictureProblem::Missing);
     }
     return location;
 }
@@ -231,9 +232,14 @@ std::string sizeText(std::uintmax_t bytes) {
     return text;
 }
 
+}  // namespace
+
+Error tooLargeNoteError(const fs::path& url, std::uintmax_t size);
+
+namespace {
+
 std::optional<std::string> tooLarge(const fs::path& url, std::uintmax_t size, Error* error) {
-    setError(error, Error(ErrorKind::TooLarge, url, 0,
-                          "it is " + sizeText(size) + "; a note can be at most " + sizeText(kLargestNote)));
+    setError(error, tooLargeNoteError(url, size));
     return std::nullopt;
 }
 
@@ -262,8 +268,13 @@ std::optional<std::u16string> fromEncoding(std::string_view bytes, const std::st
 
 }  // namespace
 
+Error tooLargeNoteError(const fs::path& url, std::uintmax_t size) {
+    return Error(ErrorKind::TooLarge, url, 0,
+                 "it is " + sizeText(size) + "; a note can be at most " + sizeText(kLargestNote));
+}
+
 NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts parts,
-                    const std::string& dateLocale) {
+                    const std::string& dateLocale, const EntryTree& tree) {
     NINote note;
     if (!text.empty() && text.front() == u'\uFEFF')
         text.remove_prefix(1);  // a byte-order mark isn't title text
@@ -296,7 +307,7 @@ NINote noteFromText(std::u16string_view text, const fs::path& url, NoteParts par
     if (parts == NoteParts::TextOnly) return note;
     if (picture) {
         const std::u16string_view value = valueAt(text, *picture, 9);
-        note.pictureURL = pictureLocation(url, value, note.pictureProblem, note.pictureCandidates);
+        note.pictureURL = pictureLocation(tree, url, value, note.pictureProblem, note.pictureCandidates);
         if (!note.pictureURL) note.pictureValue = value;
     }
     // A value that isn't a date is kept for the run's notices: it is cut from the body either way.
@@ -381,7 +392,8 @@ std::optional<NINote> noteFromBytes(std::string_view content, const fs::path& ur
         setError(error, Error(ErrorKind::InvalidUTF8, url, 0, std::to_string(bad)));
         return std::nullopt;
     }
-    NINote note = noteFromText(*text, url, reading.parts, reading.dateLocale);
+    NINote note = noteFromText(*text, url, reading.parts, reading.dateLocale,
+                               reading.tree != nullptr ? *reading.tree : fileSystemTree());
     note.encoding = std::move(encoding);
     return note;
 }

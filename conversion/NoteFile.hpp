@@ -9,6 +9,7 @@
 
 #include "conversion/DateReading.hpp"
 #include "platform/FileWrapper.hpp"
+#include "platform/FolderListing.hpp"
 
 namespace ni {
 
@@ -43,6 +44,9 @@ enum class NoteParts { All, TextOnly };
 // A note file larger than this fails (TooLarge) before it is read.
 inline constexpr std::uintmax_t kLargestNote = std::uintmax_t{256} << 20;
 
+// The error for a note file of size bytes, over kLargestNote.
+Error tooLargeNoteError(const std::filesystem::path& url, std::uintmax_t size);
+
 // Reads the note file at url (a regular file, UTF-8). Nothing, with the error
 // set, when it can't be read or isn't UTF-8.
 std::optional<NINote> readNoteAtURL(const std::filesystem::path& url, Error* error,
@@ -55,6 +59,7 @@ struct NoteReading {
     NoteParts parts = NoteParts::All;
     std::string dateLocale;        // the ICU locale dates are read in; empty: dateLocaleName()
     std::string fallbackEncoding;  // an ICU converter for notes that aren't UTF-8; empty: none
+    const EntryTree* tree = nullptr;  // where pictures are looked up; null: the file system
 };
 // A note starting with a UTF-16 byte-order mark is read as UTF-16; one that
 // isn't valid UTF-8 in the fallback encoding when there is one (note.encoding
@@ -65,10 +70,11 @@ std::optional<NINote> noteFromBytes(std::string_view bytes, const std::filesyste
 // nothing when ICU has no converter of that name.
 std::optional<std::string> knownEncoding(const std::string& name);
 
-// Splits a note's text into its parts; url is where the note lives (for its
-// picture). Never fails.
+// Splits a note's text into its parts; url is where the note lives in tree
+// (for its picture). Never fails.
 NINote noteFromText(std::u16string_view text, const std::filesystem::path& url,
-                    NoteParts parts = NoteParts::All, const std::string& dateLocale = {});
+                    NoteParts parts = NoteParts::All, const std::string& dateLocale = {},
+                    const EntryTree& tree = fileSystemTree());
 
 // Whether a file of this name is a note: a plain-text extension, any letter case.
 bool isNoteName(const std::string& name);

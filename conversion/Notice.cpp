@@ -1,5 +1,6 @@
 #include "conversion/Notice.hpp"
 
+#include <sys/stat.h>
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
@@ -110,6 +111,8 @@ std::string_view noticeKindName(NoticeKind kind) {
             return "not-converted";
         case NoticeKind::Encoding:
             return "encoding";
+        case NoticeKind::ArchiveEntry:
+            return "archive-entry";
     }
     return "unknown";
 }
@@ -131,6 +134,8 @@ std::string_view noticeKindTitle(NoticeKind kind) {
             return "Note left out";
         case NoticeKind::Encoding:
             return "Encoding";
+        case NoticeKind::ArchiveEntry:
+            return "Archive entry";
     }
     return "Unknown";
 }
@@ -340,18 +345,16 @@ std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, con
                   what + ": run with " + dateLocaleAdvice(best, source) + "."};
 }
 
-std::size_t countNotesBelow(const fs::path& folder) {
+std::size_t countNotesBelow(const fs::path& folder, const EntryTree& tree) {
     std::size_t notes = 0;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename();
-        if (name.starts_with('.')) {
-            it.disable_recursion_pending();
-            continue;
-        }
-        std::error_code statError;
-        if (it->symlink_status(statError).type() == fs::file_type::regular && isNoteName(name)) ++notes;
+    const auto entries = tree.list(folder, nullptr);
+    for (const FolderEntry& entry : entries ? *entries : std::vector<FolderEntry>()) {
+        if (entry.name.starts_with('.')) continue;
+        if (entry.kind == FolderEntry::Kind::Directory)
+            notes += countNotesBelow(folder / entry.name, tree);  // links aren't followed, so this ends
+        else if (entry.kind == FolderEntry::Kind::Other && isNoteName(entry.name) &&
+                 tree.typeAt(folder / entry.name) == S_IFREG)
+            ++notes;
     }
     return notes;
 }

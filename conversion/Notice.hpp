@@ -29,6 +29,7 @@ enum class NoticeKind {
     TemporaryArea,      // the temporary container was planted by someone else; the run worked beside it
     NotConverted,       // a note that couldn't be read, left out of a run that keeps going
     Encoding,           // a note read as UTF-16 or in the fallback encoding
+    ArchiveEntry,       // an entry of a zipped export never used: its name leads out, or isn't text
 };
 
 struct Notice {
@@ -110,6 +111,7 @@ std::optional<Notice> dateLocaleHint(const std::vector<std::string>& unread, con
 
 // The notes (files with a note's extension) anywhere below folder, hidden
 // entries and symbolic links left out; what can't be listed counts as empty.
-std::size_t countNotesBelow(const std::filesystem::path& folder);
+// tree: where folder is.
+std::size_t countNotesBelow(const std::filesystem::path& folder, const EntryTree& tree = fileSystemTree());
 
 }  // namespace ni

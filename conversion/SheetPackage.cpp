@@ -44,8 +44,8 @@ std::unique_ptr<FileWrapper> sheetForNote(const NINote& note, const SheetTemplat
                                           std::optional<SheetPicture> picture, std::size_t* leftOut) {
     FileWrapper::Children children;
     std::optional<std::string> identifier;
-    if (picture) {
-        identifier = picture->identifier;
+    if (picture) identifier = picture->identifier;
+    if (picture && picture->opened.get() >= 0) {
         auto reference = FileWrapper::fileReference(picture->source, std::move(picture->opened));
         reference->setPreferredFilename(picture->mediaName);
         FileWrapper::Children media;

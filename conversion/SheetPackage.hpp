@@ -20,7 +20,7 @@ struct SheetPicture {
     std::string identifier;
     std::string mediaName;     // "photo.<identifier>.jpg"
     std::filesystem::path source;  // for messages
-    FileDescriptor opened{-1};     // the picture, opened and checked
+    FileDescriptor opened{-1};     // the picture, opened and checked; none: Media is written apart
 };
 
 // "photo.<identifier>.jpg" for the picture at picturePath; a picture name near

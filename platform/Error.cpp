@@ -68,6 +68,8 @@ std::string Error::message() const {
         case ErrorKind::InsideExport:
             return "Nothing can be written to " + name + " because it lies inside the export folder" +
                    (detail_.empty() ? std::string() : " “" + detail_ + "”") + ", which is only ever read.";
+        case ErrorKind::ArchiveUnreadable:
+            return "The archive " + name + " couldn’t be read" + because("it isn’t a zip archive");
     }
     return "Unknown error.";
 }

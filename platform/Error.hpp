@@ -27,6 +27,7 @@ enum class ErrorKind {
     TooLarge,             // a note larger than a note can be (detail: its size)
     OutOfMemory,          // memory ran out while the file was being read or converted
     InsideExport,         // a destination inside the export folder, which is only ever read
+    ArchiveUnreadable,    // a zipped export that can't be read safely (detail: the entry and why)
 };
 
 // The error out-parameter of every fallible operation: a kind, the path concerned,

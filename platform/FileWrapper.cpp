@@ -131,6 +131,14 @@ std::unique_ptr<FileWrapper> FileWrapper::fileReference(fs::path source, FileDes
     return node;
 }
 
+bool FileWrapper::applyModificationDate(int folderFd, const fs::path& folderURL, const std::string& path,
+                                        Date when, bool& leftOut, Error* error) {
+    const int failed = applyDate(folderFd, path, when);
+    leftOut = failed == kDateNotStored;
+    if (failed > 0) return setError(error, writeError(ItemURL{folderURL, path}, failed));
+    return true;
+}
+
 bool FileWrapper::writeToURL(const fs::path& url, Error* error) const {
     const fs::path parent = url.parent_path();  // empty for a name alone
     FileDescriptor parentFd(

@@ -61,6 +61,12 @@ public:
     bool writeInFolder(int folderFd, const std::filesystem::path& folderURL, const std::string& path,
                        Error* error) const;
 
+    // Sets the modification and access time of `path` beneath folderFd to
+    // when, as writing a tree does. False with the error set; leftOut: the file
+    // system couldn't hold the date, which is left unapplied.
+    static bool applyModificationDate(int folderFd, const std::filesystem::path& folderURL,
+                                      const std::string& path, Date when, bool& leftOut, Error* error);
+
 private:
     explicit FileWrapper(Kind kind) : kind_(kind) {}
 

@@ -76,4 +76,20 @@ std::optional<std::vector<FolderEntry>> listFolderAt(int folderFd, const std::fi
     return readEntries(dir, url, error);
 }
 
+const EntryTree& fileSystemTree() {
+    struct FileSystemTree final : EntryTree {
+        std::optional<std::vector<FolderEntry>> list(const std::filesystem::path& url,
+                                                     Error* error) const override {
+            return listFolderAtURL(url, error);
+        }
+        std::optional<mode_t> typeAt(const std::filesystem::path& url) const override {
+            struct stat st {};
+            if (::lstat(url.c_str(), &st) != 0) return std::nullopt;
+            return st.st_mode & S_IFMT;
+        }
+    };
+    static const FileSystemTree tree;
+    return tree;
+}
+
 }  // namespace ni

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,5 +28,21 @@ std::optional<std::vector<FolderEntry>> listFolderAtURL(const std::filesystem::p
 // start; url names it in errors.
 std::optional<std::vector<FolderEntry>> listFolderAt(int folderFd, const std::filesystem::path& url,
                                                      Error* error);
+
+// Folders and files to look things up in by path, links never followed: the
+// file system, or the entries of an archive under the archive's own path.
+class EntryTree {
+public:
+    virtual ~EntryTree() = default;
+    // As listFolderAtURL.
+    virtual std::optional<std::vector<FolderEntry>> list(const std::filesystem::path& url,
+                                                         Error* error) const = 0;
+    // The type of the item at url (S_IFDIR, S_IFREG, S_IFLNK, …), as lstat
+    // gives it; nothing when there is no item there.
+    virtual std::optional<mode_t> typeAt(const std::filesystem::path& url) const = 0;
+};
+
+// The file system as an EntryTree.
+const EntryTree& fileSystemTree();
 
 }  // namespace ni

@@ -7,6 +7,7 @@ packages=(
   libicu-dev                      # Unicode text, normalisation, word breaks, locale dates
   libpugixml-dev                  # Content.xml
   nlohmann-json3-dev              # the conversion report (JSON)
+  libarchive-dev                  # zipped exports, read as a stream
   qt6-base-dev                    # the desktop window
   libgtest-dev                    # tests
   libbenchmark-dev                # micro-benchmarks

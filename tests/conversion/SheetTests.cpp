@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <climits>
+#include <map>
 #include <pugixml.hpp>
+#include <regex>
 #include <set>
 
 #include "TestSupport.hpp"
@@ -446,6 +448,35 @@ TEST_F(Sheets, PastTheBudgetANoteIsReadAndCheckedAgainWhenWritten) {
             EXPECT_EQ(error.path(), notes / "A.txt");
         else
             EXPECT_EQ(readFile(out / "A.inkvale" / "Text.txt"), "# A\nfirst");
+    }
+}
+
+// A zipped export gives the sheets its folder gives, dates included, whether
+// its notes' bytes are kept from the first reading or read again from the archive.
+TEST_F(Sheets, AZippedExportConvertsAsItsFolderDoes) {
+    const fs::path cases = NI_TEST_DATA_DIR "/golden";
+    // Every item's path (identifiers masked), with a package's date and a file's bytes.
+    const auto treeOf = [](const fs::path& folder) {
+        std::map<std::string, std::string> tree;
+        for (const auto& item : fs::recursive_directory_iterator(folder)) {
+            const std::string path = std::regex_replace(item.path().lexically_relative(folder).native(),
+                                                        std::regex("[0-9a-f]{32}"), "ID");
+            tree[path] = item.is_directory()
+                             ? std::to_string(modified(item.path()))
+                             : std::regex_replace(readFile(item.path()), std::regex("[0-9a-f]{32}"), "ID");
+        }
+        return tree;
+    };
+    Error error;
+    auto expected = scanFolderAtURL(cases / "sample_export" / "export", {}, &error);
+    ASSERT_TRUE(expected && writeFolderScan(*expected, root() / "folder", {}, &error)) << error.message();
+    for (const std::size_t budget : {kKeptNoteBytes, std::size_t{0}}) {
+        ConversionOptions options;
+        options.keptNoteBytes = budget;
+        auto scan = scanFolderAtURL(cases / "zip_sample_export" / "export.zip", options, &error);
+        const fs::path out = root() / ("zip" + std::to_string(budget));
+        ASSERT_TRUE(scan && writeFolderScan(*scan, out, options, &error)) << error.message();
+        EXPECT_EQ(treeOf(out), treeOf(root() / "folder")) << budget;
     }
 }
 

@@ -24,7 +24,7 @@ TEST(Error, MessagesNameTheFileAndTheCause) {
               "The file “pipe.txt” couldn’t be read because it isn’t a regular file.");
     // Every kind has its own sentence naming the path.
     for (int kind = static_cast<int>(ErrorKind::FileNotFound);
-         kind <= static_cast<int>(ErrorKind::InsideExport); ++kind) {
+         kind <= static_cast<int>(ErrorKind::ArchiveUnreadable); ++kind) {
         const std::string message = Error(static_cast<ErrorKind>(kind), "/some/where").message();
         EXPECT_NE(message.find("“/some/where”"), std::string::npos) << message;
     }
