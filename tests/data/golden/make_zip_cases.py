@@ -269,6 +269,15 @@ CASES = {
         Entry("Open.txt", note("Open", "Not encrypted.")),
         Entry("Secret.txt", note("Secret", "Encrypted with the password \u201csecret\u201d."), password=b"secret"),
     ])[0]),
+    "zip_keep_going": (["--keep-going"] + DEFAULT_ARGS, lambda: zip_bytes([
+        Entry("Good.txt", note("Good", "Converted.")),
+        Entry("Bad.txt", b"Bad\n\xff\xfe not UTF-8\n"),
+        Entry("Good.txt", note("Good again", "A second entry of the same name: left out, with a notice.")),
+        Entry("Wide.txt", "\ufeffWide\nUTF-16 with a byte-order mark.\n".encode("utf-16-le")),
+        Entry("Shows a note.txt", note("Shows a note", "Its picture is a note of the Pictures folder.",
+                                       "Picture: Shown.txt")),
+        Entry("Pictures/Shown.txt", note("Shown", "A note, and another note's picture.")),
+    ])[0]),
     "zip_not_a_zip": (DEFAULT_ARGS, lambda: note("Not a zip", "Plain text in a file named export.zip.")),
 }
 
