@@ -24,6 +24,7 @@
 #include "app/NIDragView.hpp"
 #include "app/NoticesDialog.hpp"
 #include "conversion/AppDelegate.hpp"
+#include "conversion/ArchiveExport.hpp"
 #include "platform/Cancellation.hpp"
 #include "platform/Error.hpp"
 #include "platform/UTF8.hpp"
@@ -51,6 +52,20 @@ std::filesystem::path toPath(const QString& localFile) {
 }
 
 QString fromPath(const std::filesystem::path& path) { return QFile::decodeName(path.c_str()); }
+
+// The Open panel takes a folder or a zipped export; Qt's folder mode alone
+// would refuse the file.
+class ExportPanel : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (fileMode() == QFileDialog::Directory && !testOption(QFileDialog::ShowDirsOnly) &&
+            !files.isEmpty() && QFileInfo(files.front()).isFile() && isArchiveName(toPath(files.front())))
+            return QDialog::accept();
+        QFileDialog::accept();
+    }
+};
 
 // The path as the user reads it: the home folder as "~".
 QString abbreviatedPath(const std::filesystem::path& path) {
@@ -377,9 +392,10 @@ void MainWindow::presentError(const Error& error) {
 void MainWindow::chooseFolder(PanelPresentation presentation,
                               std::function<void(std::optional<std::filesystem::path>)> completion) {
     const bool saving = std::exchange(choosingSaveFolder_, false);
-    auto* dialog = new QFileDialog(this, saving ? tr("Save Sheets") : tr("Choose a Folder"));
+    auto* dialog = new ExportPanel(this, saving ? tr("Save Sheets") : tr("Choose a Folder or Zip Archive"));
     dialog->setFileMode(QFileDialog::Directory);
-    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setOption(QFileDialog::ShowDirsOnly, saving);
+    if (!saving) dialog->setNameFilter(tr("Folders and zipped exports (*.zip *.ZIP *.Zip)"));
     dialog->setLabelText(QFileDialog::Accept, saving ? tr("Save") : tr("Choose"));
     // Remembered for this run only: the next save likely goes where the last one went.
     if (saving) dialog->setDirectory(lastSaveFolder_ ? fromPath(*lastSaveFolder_) : documentsFolder());

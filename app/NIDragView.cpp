@@ -5,6 +5,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/ArchiveExport.hpp"
 #include "conversion/NIDragViewDelegate.hpp"
 #include "utilities/URLPathUtilities.hpp"
 
@@ -66,6 +68,10 @@ std::optional<QUrl> NIDragView::acceptableFolderURL(const QMimeData* mimeData) {
         path, {std::string(kURLIsDirectoryKey), std::string(kURLIsPackageKey)}, nullptr);
     if (!values) return std::nullopt;
     const auto directory = values->find(kURLIsDirectoryKey);
+    // A zipped export is taken as its folder is.
+    if (directory != values->end() && !directory->second && isArchiveName(path) &&
+        QFileInfo(urls.front().toLocalFile()).isFile())
+        return urls.front();
     if (directory == values->end() || !directory->second) return std::nullopt;
     const auto package = values->find(kURLIsPackageKey);
     if (package != values->end() && package->second) return std::nullopt;

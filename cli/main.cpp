@@ -47,7 +47,8 @@ enum ExitStatus { kConverted = 0, kFailed = 1, kUsage = 2, kNothingToConvert = 3
 void printUsage(std::ostream& out) {
     out << "Usage: " << kProgram << " [OPTION]... EXPORT_FOLDER\n"
         << "Convert every note of a Notara export folder into an Inkvale sheet and put the\n"
-        << "folder \"Notara Export\" holding them into the output folder.\n\n"
+        << "folder \"Notara Export\" holding them into the output folder. EXPORT_FOLDER may\n"
+        << "also be the export zipped (a file named *.zip); it is read without unpacking it.\n\n"
         << "  -o, --output DIR   put \"Notara Export\" into DIR (default: the current folder);\n"
         << "                     DIR is created when missing\n"
         << "  -n, --dry-run      read every note and list the sheets that would be written;\n"

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
-# fish completion for notara2inkvale-cli: the export argument and -o are folders.
-complete -c notara2inkvale-cli -f -a '(__fish_complete_directories)'
+# fish completion for notara2inkvale-cli: the export argument is a folder or a zip; -o a folder.
+complete -c notara2inkvale-cli -f -a '(__fish_complete_directories (commandline -ct)) (string match -rie -- "\.zip\t" (__fish_complete_path (commandline -ct)))'
 complete -c notara2inkvale-cli -s o -l output -x -a '(__fish_complete_directories)' -d 'Put "Notara Export" into DIR'
 complete -c notara2inkvale-cli -s n -l dry-run -d 'List the sheets that would be written; write nothing'
 complete -c notara2inkvale-cli -s q -l quiet -d 'No progress and no summary'

@@ -1,6 +1,7 @@
 # bash completion for notara2inkvale-cli and notara2inkvale        -*- shell-script -*-
 # SPDX-License-Identifier: MIT
-# Installed under both names; every argument that isn't an option is a folder.
+# Installed under both names; every argument that isn't an option is a folder,
+# or a zipped export.
 
 _notara2inkvale() {
     local cur="${COMP_WORDS[COMP_CWORD]}" prev="" options
@@ -28,6 +29,6 @@ _notara2inkvale() {
         return
     fi
     compopt -o filenames 2>/dev/null
-    mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[zZ][iI][pP]' -- "$cur")
 }
 complete -F _notara2inkvale notara2inkvale-cli notara2inkvale

@@ -93,11 +93,14 @@ double contrastRatio(const QColor& one, const QColor& other) {
 
 using NIDragViewTest = ScratchTest;
 
-TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliversItOnce) {
+TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageOrAZipAndDeliversItOnce) {
     const fs::path folder = root() / "Notara folder", file = root() / "note.txt";
     fs::create_directories(folder);
     fs::create_directories(root() / "Sheet.inkvale");
+    fs::create_directories(root() / "folder.zip");
     writeFile(file, "note");
+    const fs::path zip = root() / "Export.ZIP";
+    writeFile(zip, "PK");
     const struct {
         std::vector<fs::path> items;
         bool accepted;
@@ -105,6 +108,8 @@ TEST_F(NIDragViewTest, TakesACopyOfAFirstItemThatIsAFolderButNotAPackageAndDeliv
         {{folder}, true},
         {{folder, file}, true},
         {{file}, false},
+        {{zip}, true},
+        {{root() / "folder.zip"}, true},  // a folder, whatever its name
         {{root() / "Sheet.inkvale"}, false},
         {{file, folder}, false},
         {{root() / "gone"}, false},
@@ -340,6 +345,7 @@ TEST_F(WindowTest, CancelInTheProgressDialogLeavesTheWindowAsItWas) {
 TEST_F(WindowTest, PendingSheetsGoOnlyWhereTheAnswerSays) {
     writeFile(root() / "Notes" / "One.txt", "One\n");
     writeFile(root() / "Other" / "Two.txt", "Two\n");
+    const fs::path zipped = NI_TEST_DATA_DIR "/Other.zip";  // Two.txt, zipped
     enum Command { Quit, Close, Drop, Open };
     int row = 0;
     for (const Command command : {Quit, Close, Drop, Open})
@@ -369,8 +375,11 @@ TEST_F(WindowTest, PendingSheetsGoOnlyWhereTheAnswerSays) {
             EXPECT_EQ(fs::exists(chosen / "Notara Export" / "One.inkvale"), answer == QMessageBox::Save);
             EXPECT_EQ(window.isHidden(), goesOn && quitting);
             EXPECT_EQ(panel() != nullptr, goesOn && command == Open);
-            if (panel()) choose(root() / "Other");
-            EXPECT_EQ(appDelegate.lastConversionSummary().source == root() / "Other", goesOn && !quitting);
+            // The Open panel takes a zipped export too.
+            if (panel()) choose(zipped);
+            EXPECT_EQ(
+                appDelegate.lastConversionSummary().source == (command == Open ? zipped : root() / "Other"),
+                goesOn && !quitting);
             EXPECT_TRUE(quitting || line() == QStringLiteral("1 sheet ready · not saved yet"))
                 << line().toStdString();
         }

@@ -37,6 +37,8 @@ expect "bash: notara2inkvale --<TAB>" "$(printf -- '--%s\n' help version)" "$(ba
 fish_offers() { HOME=$work XDG_DATA_DIRS=$share PATH=$root/tree/usr/bin:$PATH fish -c "complete -C'$1'" | cut -f1 | sort; }
 expect "fish: notara2inkvale-cli -o <TAB>" "$(printf '%s\n' 'Export one/' out/)" \
   "$(fish_offers 'notara2inkvale-cli -o ')"
+expect "fish: notara2inkvale-cli <TAB>" "$(printf '%s\n' 'Export one/' 'Export two.ZIP' out/)" \
+  "$(fish_offers 'notara2inkvale-cli ')"
 expect "fish: notara2inkvale-cli --<TAB>" "$(printf -- '--%s\n' date-locale dry-run fallback-encoding help keep-going output portable-names quiet report strict version)" \
   "$(fish_offers 'notara2inkvale-cli --')"
 
