@@ -10,6 +10,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # apt resolves the computed dependencies (a simulation: the machine is left as it is).
 apt-get install --simulate -o Debug::NoLocking=1 "$(realpath "$deb")" >/dev/null ||
   fail "apt-get can't resolve the package's dependencies"
+# Computed from the programs' libraries: libarchive reads zipped exports.
+dpkg-deb -f "$deb" Depends | grep -q 'libarchive13' || fail "the package doesn't depend on libarchive13"
 rm -rf "$root" && mkdir -p "$root"
 dpkg -x "$deb" "$root/tree"
 usr=$root/tree/usr
