@@ -593,6 +593,8 @@ bool writeFromArchive(const FolderScan& scan, const WriteTargets& targets, const
         std::optional<std::string> bytes;
         if (note != unkept.end()) {
             if (!(bytes = pass->readAll(kLargestNote, error))) return false;
+            if (bytes->size() > kLargestNote)  // grown since it was first read
+                return setError(error, tooLargeNoteError(scan.archive->url() / path, bytes->size()));
             if (!writeSheetText(scan, note->second, *bytes, targets, reading, open, made, error))
                 return false;
             written[note->second] = 1;
