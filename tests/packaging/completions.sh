@@ -8,7 +8,7 @@ share=$root/tree/usr/share
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 failures=0
 work=$(mktemp -d "$root/completion.XXXXXX")
-mkdir -p "$work/Export one" "$work/out" && touch "$work/notes.txt"
+mkdir -p "$work/Export one" "$work/out" && touch "$work/notes.txt" "$work/Export two.ZIP"
 cd "$work"
 
 # bash: bash-completion looks the command up in XDG_DATA_DIRS.
@@ -28,7 +28,7 @@ expect "bash: notara2inkvale-cli -o <TAB>" "$(printf '%s\n' 'Export one' out)" \
   "$(bash_offers notara2inkvale-cli -o '')"
 expect "bash: notara2inkvale-cli --<TAB>" "$(printf -- '--%s\n' date-locale dry-run fallback-encoding help keep-going output portable-names quiet report strict version)" \
   "$(bash_offers notara2inkvale-cli --)"
-expect "bash: notara2inkvale-cli -q <TAB>" "$(printf '%s\n' 'Export one' out)" \
+expect "bash: notara2inkvale-cli -q <TAB>" "$(printf '%s\n' 'Export one' 'Export two.ZIP' out)" \
   "$(bash_offers notara2inkvale-cli -q '')"
 expect "bash: notara2inkvale --<TAB>" "$(printf -- '--%s\n' help version)" "$(bash_offers notara2inkvale --)"
 
