@@ -395,7 +395,10 @@ void MainWindow::chooseFolder(PanelPresentation presentation,
     auto* dialog = new ExportPanel(this, saving ? tr("Save Sheets") : tr("Choose a Folder or Zip Archive"));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, saving);
-    if (!saving) dialog->setNameFilter(tr("Folders and zipped exports (*.zip *.ZIP *.Zip)"));
+    if (!saving) {
+        dialog->setNameFilter(tr("Folders and zipped exports (*.zip *.ZIP *.Zip)"));
+        dialog->setLabelText(QFileDialog::FileName, tr("Folder or zip:"));
+    }
     dialog->setLabelText(QFileDialog::Accept, saving ? tr("Save") : tr("Choose"));
     // Remembered for this run only: the next save likely goes where the last one went.
     if (saving) dialog->setDirectory(lastSaveFolder_ ? fromPath(*lastSaveFolder_) : documentsFolder());
