@@ -11,7 +11,7 @@ build="${NI_FUZZ_BUILD_DIR:-build-fuzz}"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DNI_FUZZ=ON -DNI_BUILD_APP=OFF -DNI_BUILD_TESTS=OFF -DNI_BUILD_BENCH=OFF >/dev/null
-targets=(note utilities)
+targets=(note utilities archive)
 cmake --build "$build" --target "${targets[@]/#/ni_fuzz_}"
 
 mkdir -p "$build/findings"
