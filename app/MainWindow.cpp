@@ -444,7 +444,7 @@ void MainWindow::moveProgress(const MoveProgress& progress) {
     if (!progressDue(tr("Saving Sheets"))) return;
     const QLocale locale;
     const auto size = [&locale](std::uintmax_t bytes) {
-        return locale.formattedDataSize(static_cast<qint64>(std::min<std::uintmax_t>(bytes, INT64_MAX)));
+        return locale.formattedDataSize(static_cast<qint64>(std::min<std::uintmax_t>(bytes, INT64_MAX)), 1);
     };
     const QString text = tr("Copying sheets… %1 of %2 (%3 of %4)")
                              .arg(locale.toString(static_cast<qulonglong>(progress.unitsDone)),
@@ -470,7 +470,7 @@ bool MainWindow::progressDue(const QString& title) {
         progress_->setAutoClose(false);
         progress_->setAutoReset(false);
         progress_->setMinimumDuration(0);
-        progress_->setMinimumWidth(320);
+        progress_->setMinimumWidth(400);  // wide enough that the sizes' changing text doesn't resize it
         // The conversion or the copy stops between two files and removes what it wrote.
         connect(progress_, &QProgressDialog::canceled, this, [this] {
             requestCancellation();
