@@ -164,8 +164,8 @@ std::optional<std::filesystem::path> AppDelegate::moveExportToFolder(const std::
     const std::filesystem::path destination = folder / source.filename();
     if (!checkExportDestination(folder, summary_.source, error) || !createDirectoryAtURL(folder, error))
         return std::nullopt;
-    // The window can't know the disk when it converts; the names change here instead, as they would have
-    // then.
+    // The window converts before it knows the disk: names such a disk refuses change here, as a
+    // conversion for it would have changed them.
     if (!exportHasPortableNames_ && refusesSomeNames(folder)) {
         const bool renamed = makeExportNamesPortable(source, summary_, error);
         exportHasPortableNames_ = renamed;
