@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -306,15 +307,15 @@ void MainWindow::pendingExportChanged(bool pending) {
 
 void MainWindow::updateSummaryLine() {
     const bool pending = appDelegate_ != nullptr && appDelegate_->exportURL().has_value();
-    const bool notices = pending && !appDelegate_->lastConversionSummary().notices.empty();
     const bool saved = !pending && savedExport_.has_value();
+    // The notices stay after a move: it may have added its own (names a disk refused).
+    const bool notices = (pending || saved) && !appDelegate_->lastConversionSummary().notices.empty();
+    const std::size_t looks = notices ? appDelegate_->lastConversionSummary().notices.size() : 0;
+    const QString needLook = (looks == 1 ? tr("%1 needs a look") : tr("%1 need a look")).arg(looks);
     QString text;
     if (pending) {
         const ConversionSummary& summary = appDelegate_->lastConversionSummary();
-        const std::size_t looks = summary.notices.size();
-        text = notices ? tr("%1 ready · %2")
-                             .arg(sheetCount(summary.notes),
-                                  (looks == 1 ? tr("%1 needs a look") : tr("%1 need a look")).arg(looks))
+        text = notices ? tr("%1 ready · %2").arg(sheetCount(summary.notes), needLook)
                        : tr("%1 ready · not saved yet").arg(sheetCount(summary.notes));
     } else if (saved && savedExportShown_) {
         text = tr("Saved %1 to %2").arg(sheetCount(savedSheets_), abbreviatedPath(*savedExport_));
@@ -323,6 +324,7 @@ void MainWindow::updateSummaryLine() {
                                   : tr("No file manager answered; the sheets are in %1"))
                    .arg(abbreviatedPath(*savedExport_));
     }
+    if (saved && notices) text = tr("%1 · %2").arg(text, needLook);
     ui_->summaryLabel->setText(text);
     ui_->summaryLabel->setHidden(text.isEmpty());
     ui_->saveButton->setVisible(pending);
@@ -451,34 +453,60 @@ void MainWindow::revealSavedExport() {
 void MainWindow::setProgressDelay(qint64 milliseconds) { progressDelay_ = milliseconds; }
 
 void MainWindow::conversionProgress(ConversionPhase phase, std::size_t done, std::size_t total) {
-    if (!busy_) return;
+    if (!progressDue(tr("Converting"))) return;
+    const QString text = phase == ConversionPhase::ReadingNotes ? tr("Reading notes… %1 of %2")
+                                                                : tr("Writing sheets… %1 of %2");
+    showProgress(text.arg(done).arg(total), done, total);
+}
+
+void MainWindow::moveProgress(const MoveProgress& progress) {
+    if (!progressDue(tr("Saving Sheets"))) return;
+    const QLocale locale;
+    const auto size = [&locale](std::uintmax_t bytes) {
+        return locale.formattedDataSize(static_cast<qint64>(std::min<std::uintmax_t>(bytes, INT64_MAX)), 1);
+    };
+    const QString text = tr("Copying sheets… %1 of %2 (%3 of %4)")
+                             .arg(locale.toString(static_cast<qulonglong>(progress.unitsDone)),
+                                  locale.toString(static_cast<qulonglong>(progress.unitsTotal)),
+                                  size(progress.bytesDone), size(progress.bytesTotal));
+    // The bar follows the bytes, which take the time; the sheets where there are none.
+    const bool bytes = progress.bytesTotal > 0;
+    const std::uintmax_t done = bytes ? progress.bytesDone : progress.unitsDone;
+    const std::uintmax_t total = bytes ? progress.bytesTotal : progress.unitsTotal;
+    showProgress(text, total == 0 ? 0 : done * 1000 / total, total == 0 ? 0 : 1000);
+}
+
+bool MainWindow::progressDue(const QString& title) {
+    if (!busy_) return false;
     const qint64 now = busyTimer_.elapsed();
     if (progress_ == nullptr) {
-        if (now < progressDelay_) return;
+        if (now < progressDelay_) return false;
         // Window-modal: the dialog's Cancel takes clicks while the window beneath takes none.
         progress_ = new QProgressDialog(this);
         progress_->setWindowModality(Qt::WindowModal);
-        progress_->setWindowTitle(tr("Converting"));
+        progress_->setWindowTitle(title);
         progress_->setCancelButtonText(tr("Cancel"));
         progress_->setAutoClose(false);
         progress_->setAutoReset(false);
         progress_->setMinimumDuration(0);
-        progress_->setMinimumWidth(320);
-        // The conversion stops between two notes and removes what it wrote.
+        progress_->setMinimumWidth(400);  // wide enough that the sizes' changing text doesn't resize it
+        // The conversion or the copy stops between two files and removes what it wrote.
         connect(progress_, &QProgressDialog::canceled, this, [this] {
             requestCancellation();
             if (progress_ != nullptr) progress_->setLabelText(tr("Cancelling…"));
         });
         progress_->show();
     } else if (now - lastProgressUpdate_ < kProgressIntervalMilliseconds || cancellationRequested()) {
-        return;
+        return false;
     }
     lastProgressUpdate_ = now;
-    const QString text = phase == ConversionPhase::ReadingNotes ? tr("Reading notes… %1 of %2")
-                                                                : tr("Writing sheets… %1 of %2");
-    progress_->setLabelText(text.arg(done).arg(total));
-    progress_->setMaximum(static_cast<int>(std::min<std::size_t>(total, INT_MAX)));
-    progress_->setValue(static_cast<int>(std::min<std::size_t>(done, INT_MAX)));
+    return true;
+}
+
+void MainWindow::showProgress(const QString& text, std::uintmax_t done, std::uintmax_t total) {
+    progress_->setLabelText(text);
+    progress_->setMaximum(static_cast<int>(std::min<std::uintmax_t>(total, INT_MAX)));
+    progress_->setValue(static_cast<int>(std::min<std::uintmax_t>(done, INT_MAX)));
     QCoreApplication::processEvents();
 }
 

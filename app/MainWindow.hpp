@@ -58,6 +58,8 @@ public:
     void pendingExportChanged(bool pending) override;
     // Shows the progress, with a Cancel button, once a conversion runs longer than the delay.
     void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t total) override;
+    // The same for a move that copies to another disk; a rename within one disk shows none.
+    void moveProgress(const MoveProgress& progress) override;
     void setProgressDelay(qint64 milliseconds);
     // The bus the file manager is asked on; the session bus until set.
     void setFileManagerBus(const QDBusConnection& bus) { fileManagerBus_ = bus; }
@@ -88,6 +90,10 @@ private:
     // Gives the status label and the line colours that read on what the drop view paints beneath them.
     void updateTextColours();
     void showNoticesDialog();
+    // Whether the progress dialog is to be brought up to date now: it is made, titled title, once
+    // the work has run longer than the delay, and updated at most every interval.
+    bool progressDue(const QString& title);
+    void showProgress(const QString& text, std::uintmax_t done, std::uintmax_t total);
 
     std::unique_ptr<Ui::MainWindow> ui_;
     AppDelegate* appDelegate_ = nullptr;

@@ -97,6 +97,19 @@ public:
         progressLineOpen_ = true;
     }
 
+    void moveProgress(const ni::MoveProgress& progress) override {
+        if (!showProgress_) return;
+        const std::string line = "Copying sheets: " + std::to_string(progress.unitsDone) + " of " +
+                                 std::to_string(progress.unitsTotal) + " (" +
+                                 ni::sizeText(progress.bytesDone) + " of " +
+                                 ni::sizeText(progress.bytesTotal) + ")";
+        // Told a few thousand times in a copy: redrawn only when the line changes.
+        if (line == lastLine_) return;
+        lastLine_ = line;
+        std::fprintf(stderr, "\r%s\033[K", line.c_str());
+        progressLineOpen_ = true;
+    }
+
     void endProgressLine() {
         if (progressLineOpen_) std::fputs("\r\033[K", stderr);
         progressLineOpen_ = false;
@@ -107,6 +120,7 @@ private:
     bool quiet_;
     bool showProgress_;
     bool progressLineOpen_ = false;
+    std::string lastLine_;
 };
 
 std::string plural(std::size_t count, const char* one, const char* many) {
@@ -230,6 +244,7 @@ int convert(ni::AppDelegate& controller, const fs::path& folder, const fs::path&
     }
     ni::Error error;
     const auto moved = controller.moveExportToFolder(output, &error);
+    ui.endProgressLine();
     controller.discardExport();  // an export that wasn't moved doesn't outlive the run
     if (ni::cancellationRequested()) stopForSignal();
     if (!moved) {

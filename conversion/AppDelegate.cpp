@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "conversion/FolderConversion.hpp"
+#include "conversion/PortableNames.hpp"
 #include "conversion/UserInterface.hpp"
 #include "platform/Error.hpp"
 #include "platform/FileManager.hpp"
@@ -143,6 +144,7 @@ bool AppDelegate::convertFolderAtURL(const std::filesystem::path& folderURL, Err
         return false;
     }
     summary_ = std::move(scan->summary);
+    exportHasPortableNames_ = options.portableNames;
     setExportURL(exportURL);
     return true;
 }
@@ -160,9 +162,20 @@ std::optional<std::filesystem::path> AppDelegate::moveExportToFolder(const std::
     if (!exportURL_) return std::nullopt;
     const std::filesystem::path source = *exportURL_;
     const std::filesystem::path destination = folder / source.filename();
-    if (!checkExportDestination(folder, summary_.source, error) || !createDirectoryAtURL(folder, error) ||
-        !moveItemAtURL(source, destination, error))
+    if (!checkExportDestination(folder, summary_.source, error) || !createDirectoryAtURL(folder, error))
         return std::nullopt;
+    // The window converts before it knows the disk: names such a disk refuses change here, as a
+    // conversion for it would have changed them.
+    if (!exportHasPortableNames_ && refusesSomeNames(folder)) {
+        const bool renamed = makeExportNamesPortable(source, summary_, error);
+        exportHasPortableNames_ = renamed;
+        if (userInterface_ != nullptr) userInterface_->pendingExportChanged(true);  // with its new notices
+        if (!renamed) return std::nullopt;
+    }
+    const MoveObserver observer{".inkvale", [this](const MoveProgress& progress) {
+                                    if (userInterface_ != nullptr) userInterface_->moveProgress(progress);
+                                }};
+    if (!moveItemAtURL(source, destination, error, &observer)) return std::nullopt;
     removeEmptyParentOf(source);
     setExportURL(std::nullopt);
     return destination;

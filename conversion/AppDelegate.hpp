@@ -73,7 +73,10 @@ public:
     std::optional<FolderScan> scanFolderForDryRun(const std::filesystem::path& folderURL, Error* error);
     // Moves the pending export into folder (made, with its parents, when missing)
     // after checkExportDestination; it is no longer pending then. Where it went,
-    // or nothing with the error set, the export still pending.
+    // or nothing with the error set, the export still pending. Onto a disk that
+    // refuses some names, an export converted without portable names gets them
+    // first, each change a notice in the summary. A copy to another file system
+    // tells the front end its progress and stops when cancelled.
     std::optional<std::filesystem::path> moveExportToFolder(const std::filesystem::path& folder,
                                                             Error* error);
     // Removes the pending export, and its emptied temporary folder.
@@ -97,6 +100,7 @@ private:
 
     UserInterface* userInterface_;
     std::optional<std::filesystem::path> exportURL_;
+    bool exportHasPortableNames_ = false;
     ConversionSummary summary_;
     ConversionOptions options_;
 };

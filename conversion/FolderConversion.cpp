@@ -52,15 +52,6 @@ std::optional<std::vector<FolderEntry>> listFolder(const FolderScan& scan, const
     return entries;
 }
 
-// A name every disk takes: its stem as the utility library makes it safe ("_"
-// when nothing is left), its extension kept.
-std::string portableName(const std::string& name) {
-    const std::string extension = pathExtension(name);
-    const std::string stem = lastPathComponentDeletingPathExtension(name);
-    const std::string safe = utf8FromUTF16(stringByReplacingUnallowedFilenameCharacters(lossyUTF16(stem)));
-    return (safe.empty() ? "_" : safe) + (extension.empty() ? "" : "." + extension);
-}
-
 // The failures of a parallel run: the one that counts is the first in index
 // order, as one thread going through the list would report it.
 class Failures {

@@ -220,18 +220,6 @@ std::optional<fs::path> pictureLocation(const EntryTree& tree, const fs::path& n
     return location;
 }
 
-// "1.0 TiB", "256 MiB": a size in binary units to three figures, as a person reads it.
-std::string sizeText(std::uintmax_t bytes) {
-    static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-    double value = static_cast<double>(bytes) / 1024;
-    std::size_t unit = 0;
-    for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit) value /= 1024;
-    char text[32];
-    std::snprintf(text, sizeof text, value < 100 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
-    return text;
-}
-
 }  // namespace
 
 Error tooLargeNoteError(const fs::path& url, std::uintmax_t size);

@@ -17,6 +17,16 @@ constexpr std::size_t kMaximumNameLength = NAME_MAX;
 
 }  // namespace
 
+std::string portableName(const std::string& name) {
+    const auto safe = [](const std::string& part) {
+        return utf8FromUTF16(stringByReplacingUnallowedFilenameCharacters(lossyUTF16(part)));
+    };
+    // The extension too: what follows the last dot is whatever a name holds there ("v1.2?").
+    const std::string extension = safe(pathExtension(name));
+    const std::string stem = safe(lastPathComponentDeletingPathExtension(name));
+    return (stem.empty() ? "_" : stem) + (extension.empty() ? "" : "." + extension);
+}
+
 void PackageNames::take(const std::string& name) { keys_.insert(filenameKey(lossyUTF16(name))); }
 
 std::string PackageNames::assign(const std::string& preferred, NameChange* change) {

@@ -9,6 +9,10 @@ namespace ni {
 
 struct NameChange;
 
+// A name every disk takes (FAT, exFAT, NTFS, SMB): its stem and its extension
+// each as the utility library makes them safe ("_" for a stem with nothing left).
+std::string portableName(const std::string& name);
+
 // Keeps the package names of one folder apart: a name that collides with an
 // earlier one (letter case and Unicode composition ignored) gets
 // "Name - 2.inkvale" and so on; any other stays as it is, byte for byte.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileMove.hpp"
+
 namespace ni {
 
 class Error;
@@ -49,6 +51,10 @@ public:
     virtual void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t total) {
         (void)phase, (void)done, (void)total;
     }
+    // Progress of a move that copies the export to another file system: bytes
+    // and sheets (units) copied of the totals. A front end's Cancel calls
+    // requestCancellation(), as during a conversion: the copy stops and is removed.
+    virtual void moveProgress(const MoveProgress& progress) { (void)progress; }
 };
 
 }  // namespace ni

@@ -1,7 +1,9 @@
 #include "platform/Error.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "platform/UTF8.hpp"
 
@@ -88,6 +90,17 @@ Error errorForErrno(int errnoValue, const std::filesystem::path& path, ErrorKind
         default:
             return Error(otherwise, path, errnoValue);
     }
+}
+
+std::string sizeText(std::uintmax_t bytes) {
+    static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit) value /= 1024;
+    char text[32];
+    std::snprintf(text, sizeof text, value < 100 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
+    return text;
 }
 
 std::string displayPath(const std::filesystem::path& path) {

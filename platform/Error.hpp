@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -67,6 +68,9 @@ bool setError(Error* error, Error value);
 // where the item should be; the kind says it all, so no OS error), otherwise
 // with the errno for anything else.
 Error errorForErrno(int errnoValue, const std::filesystem::path& path, ErrorKind otherwise);
+
+// "1.0 TiB", "256 MiB", "12 bytes": a size in binary units to three figures, as a person reads it.
+std::string sizeText(std::uintmax_t bytes);
 
 // A path as UTF-8 text for messages: bytes that aren't valid UTF-8 appear as \xNN.
 std::string displayPath(const std::filesystem::path& path);

@@ -223,7 +223,7 @@ bool refusesSomeNames(const fs::path& folder) {
     };
     fs::path existing = resolvedLocation(folder).value_or(folder);
     struct statfs info {};
-    while (::statfs(existing.c_str(), &info) != 0) {
+    while (sys::statfs(existing.c_str(), &info) != 0) {
         if (!existing.has_relative_path()) return false;
         existing = existing.parent_path();
     }

@@ -71,46 +71,90 @@ struct CopyFailure {
     int error = 0;
 };
 
-bool failCopy(CopyFailure& failure, const fs::path& path, int error) {
-    failure = {path, error};
-    return false;
+std::uintmax_t thousandths(std::uintmax_t done, std::uintmax_t total) {
+    return total == 0 ? 0 : done * 1000 / total;
+}
+
+bool isUnit(const fs::path& folder, const MoveObserver& observer) {
+    return !observer.unitSuffix.empty() && folder.filename().native().ends_with(observer.unitSuffix);
+}
+
+// A copy under way: where it failed, and how far it has got for its observer.
+struct Copy {
+    CopyFailure failure;
+    const MoveObserver* observer = nullptr;
+    MoveProgress progress;
+    std::uintmax_t told = 0;  // thousandths of the bytes and of the units, added, last told
+
+    bool fail(const fs::path& path, int error) {
+        failure = {path, error};
+        return false;
+    }
+    void tell() const {
+        if (observer != nullptr && observer->progressChanged) observer->progressChanged(progress);
+    }
+    // Counts what was just copied; tells the observer once another thousandth is done.
+    void advance(std::uintmax_t bytes, std::size_t units) {
+        if (observer == nullptr) return;
+        progress.bytesDone += bytes;
+        progress.unitsDone += units;
+        const std::uintmax_t now = thousandths(progress.bytesDone, progress.bytesTotal) +
+                                   thousandths(progress.unitsDone, progress.unitsTotal);
+        if (now > told) {
+            told = now;
+            tell();
+        }
+    }
+};
+
+// Adds the bytes of the files at or below path, and the units among its
+// folders, to totals: what copying it will do. What can't be looked at counts
+// as nothing here; the copy itself fails on it, naming it.
+void measure(const fs::path& path, const MoveObserver& observer, MoveProgress& totals) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return;
+    if (S_ISREG(status.st_mode)) totals.bytesTotal += static_cast<std::uintmax_t>(status.st_size);
+    if (!S_ISDIR(status.st_mode)) return;
+    totals.unitsTotal += isUnit(path, observer);
+    if (const auto entries = listFolderAtURL(path, nullptr))
+        for (const FolderEntry& entry : *entries) measure(path / entry.name, observer, totals);
 }
 
 // A link copied as a link: its target text, and its date where the file system can hold one.
-bool copyLink(const fs::path& from, const fs::path& to, const struct stat& status, CopyFailure& failure) {
+bool copyLink(const fs::path& from, const fs::path& to, const struct stat& status, Copy& copy) {
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
     const auto target = readLinkTarget(from);
-    if (!target) return failCopy(failure, from, errno);
-    if (::symlink(target->c_str(), to.c_str()) != 0) return failCopy(failure, to, errno);
+    if (!target) return copy.fail(from, errno);
+    if (::symlink(target->c_str(), to.c_str()) != 0) return copy.fail(to, errno);
     // Some file systems can't date a link; its target text is what matters.
     ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return true;
 }
 
 // A regular file copied byte for byte, with its mode and times.
-bool copyFile(const fs::path& from, const fs::path& to, const struct stat& status, CopyFailure& failure) {
-    const auto fail = [&failure](const fs::path& path, int error) { return failCopy(failure, path, error); };
+bool copyFile(const fs::path& from, const fs::path& to, const struct stat& status, Copy& copy) {
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
     const mode_t mode = status.st_mode & 07777;
     FileDescriptor input(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (input.get() < 0) return fail(from, errno);
+    if (input.get() < 0) return copy.fail(from, errno);
     FileDescriptor output(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (output.get() < 0) return fail(to, errno);
+    if (output.get() < 0) return copy.fail(to, errno);
     std::vector<char> buffer(1 << 16);
     for (;;) {
         const ssize_t got = ::read(input.get(), buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR) continue;
-            return fail(from, errno);
+            return copy.fail(from, errno);
         }
         if (got == 0) break;
         if (const int failed = writeAllBytes(output.get(), buffer.data(), static_cast<std::size_t>(got)))
-            return fail(to, failed);
-        if (cancellationRequested()) return fail(to, ECANCELED);  // a big file needn't be finished
+            return copy.fail(to, failed);
+        copy.advance(static_cast<std::uintmax_t>(got), 0);
+        if (cancellationRequested()) return copy.fail(to, ECANCELED);  // a big file needn't be finished
     }
-    if (::fchmod(output.get(), mode) != 0) return fail(to, errno);
-    if (::futimens(output.get(), times) != 0) return fail(to, errno);
-    if (const int failed = output.close()) return fail(to, failed);
+    if (::fchmod(output.get(), mode) != 0) return copy.fail(to, errno);
+    if (::futimens(output.get(), times) != 0) return copy.fail(to, errno);
+    if (const int failed = output.close()) return copy.fail(to, failed);
     return true;
 }
 
@@ -118,43 +162,40 @@ bool copyFile(const fs::path& from, const fs::path& to, const struct stat& statu
 // links as links, files with their bytes. Modes and modification times are kept;
 // a folder's own are set after its contents, which would change them.
 // toExists: `to` is a folder made (and locked) by the caller.
-bool copyItem(const fs::path& from, const fs::path& to, CopyFailure& failure, bool toExists = false) {
-    const auto fail = [&failure](const fs::path& path, int error) {
-        failure = {path, error};
-        return false;
-    };
+bool copyItem(const fs::path& from, const fs::path& to, Copy& copy, bool toExists = false) {
     // A stop asked for by the user or a signal ends the copy between two files.
-    if (cancellationRequested()) return fail(to, ECANCELED);
+    if (cancellationRequested()) return copy.fail(to, ECANCELED);
     struct stat status {};
-    if (::lstat(from.c_str(), &status) != 0) return fail(from, errno);
+    if (::lstat(from.c_str(), &status) != 0) return copy.fail(from, errno);
 
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
     const mode_t mode = status.st_mode & 07777;
 
     if (S_ISDIR(status.st_mode)) {
-        if (!toExists && ::mkdir(to.c_str(), 0700) != 0) return fail(to, errno);
+        if (!toExists && ::mkdir(to.c_str(), 0700) != 0) return copy.fail(to, errno);
         Error listError;
         const auto entries = listFolderAtURL(from, &listError);
-        if (!entries) return fail(from, listError.osError());
+        if (!entries) return copy.fail(from, listError.osError());
         for (const FolderEntry& entry : *entries) {
-            if (!copyItem(from / entry.name, to / entry.name, failure)) return false;
+            if (!copyItem(from / entry.name, to / entry.name, copy)) return false;
         }
-        if (::chmod(to.c_str(), mode) != 0) return fail(to, errno);
-        if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return fail(to, errno);
+        if (::chmod(to.c_str(), mode) != 0) return copy.fail(to, errno);
+        if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return copy.fail(to, errno);
+        if (copy.observer != nullptr) copy.advance(0, isUnit(from, *copy.observer));
         return true;
     }
 
-    if (S_ISLNK(status.st_mode)) return copyLink(from, to, status, failure);
+    if (S_ISLNK(status.st_mode)) return copyLink(from, to, status, copy);
 
     if (S_ISFIFO(status.st_mode)) {
-        if (::mkfifo(to.c_str(), mode) != 0) return fail(to, errno);
-        if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return fail(to, errno);
+        if (::mkfifo(to.c_str(), mode) != 0) return copy.fail(to, errno);
+        if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return copy.fail(to, errno);
         return true;
     }
 
-    if (!S_ISREG(status.st_mode)) return fail(from, ENOTSUP);
+    if (!S_ISREG(status.st_mode)) return copy.fail(from, ENOTSUP);
 
-    return copyFile(from, to, status, failure);
+    return copyFile(from, to, status, copy);
 }
 
 // A partial copy may hold folders already made read-only; open them up so it can go.
@@ -246,27 +287,34 @@ Error copyError(const CopyFailure& failure, const fs::path& source, const fs::pa
 // Across file systems: copy beside the destination, rename into place, then drop the source.
 // The partial copy is locked while it is made, so a later run into the same
 // folder can tell one abandoned by a killed run from a live one.
-bool copyThenRename(const fs::path& source, const fs::path& destination, Error* error) {
+bool copyThenRename(const fs::path& source, const fs::path& destination, Error* error,
+                    const MoveObserver* observer) {
     removeAbandonedPartialCopies(destination);
     struct stat status {};
     if (::lstat(source.c_str(), &status) != 0)
         return setError(error, Error(ErrorKind::ReadFailed, source, errno));
     const bool folder = S_ISDIR(status.st_mode);
-    CopyFailure failure;
+    Copy copy;
+    if (observer != nullptr) {
+        copy.observer = observer;
+        measure(source, *observer, copy.progress);
+        copy.tell();
+    }
     fs::path staging;
     int lockFd = -1;
     for (int attempt = 0;; ++attempt) {
         staging = temporarySiblingName(destination);
-        failure = {};
+        copy.failure = {};
         bool copied = false;
         if (folder) {
-            lockFd = claimStagingFolder(staging, failure);
-            copied = failure.error == 0 && copyItem(source, staging, failure, true);
+            lockFd = claimStagingFolder(staging, copy.failure);
+            copied = copy.failure.error == 0 && copyItem(source, staging, copy, true);
         } else {
-            copied = copyItem(source, staging, failure);
+            copied = copyItem(source, staging, copy);
         }
         if (copied) break;
         // Only a name taken before we got to it is worth another try.
+        const CopyFailure& failure = copy.failure;
         const bool nameTaken = failure.error == EEXIST && failure.path == staging && !itemExists(destination);
         if (!nameTaken) removePartialCopy(staging);
         if (lockFd >= 0) ::close(lockFd);
@@ -278,6 +326,7 @@ bool copyThenRename(const fs::path& source, const fs::path& destination, Error* 
         removePartialCopy(staging);
         return setError(error, Error(ErrorKind::Cancelled, destination));
     }
+    copy.tell();
     if (const int renameError = renameNoReplace(staging, destination)) {
         removePartialCopy(staging);
         if (renameError == EEXIST || renameError == ENOTEMPTY) {
@@ -292,7 +341,8 @@ bool copyThenRename(const fs::path& source, const fs::path& destination, Error* 
 
 }  // namespace
 
-bool moveItemAtURL(const fs::path& source, const fs::path& destination, Error* error) {
+bool moveItemAtURL(const fs::path& source, const fs::path& destination, Error* error,
+                   const MoveObserver* observer) {
     if (!itemExists(source)) return setError(error, Error(ErrorKind::FileNotFound, source, ENOENT));
     if (itemExists(destination)) return setError(error, Error(ErrorKind::AlreadyExists, destination, EEXIST));
 
@@ -300,12 +350,20 @@ bool moveItemAtURL(const fs::path& source, const fs::path& destination, Error* e
 
     const int renameError = renameNoReplace(source, destination, sys::moveNoReplace);
     if (renameError == 0) return true;
-    if (renameError == EXDEV) return copyThenRename(source, destination, error);
+    if (renameError == EXDEV) return copyThenRename(source, destination, error, observer);
     if (renameError == EEXIST || renameError == ENOTEMPTY) {
         return setError(error, Error(ErrorKind::AlreadyExists, destination, EEXIST));
     }
     // The user knows the place they chose, not our temporary one: name that.
     return setError(error, Error(ErrorKind::MoveFailed, destination, renameError));
+}
+
+bool renameItemAtURL(const fs::path& source, const fs::path& destination, Error* error) {
+    const int renameError = renameNoReplace(source, destination);
+    if (renameError == 0) return true;
+    const bool taken = renameError == EEXIST || renameError == ENOTEMPTY;
+    return setError(
+        error, Error(taken ? ErrorKind::AlreadyExists : ErrorKind::MoveFailed, destination, renameError));
 }
 
 }  // namespace ni

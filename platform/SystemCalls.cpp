@@ -24,6 +24,8 @@ std::array<Fault, 10>& faults() {
     return table;
 }
 
+std::atomic<unsigned long> fileSystemType{0};
+
 Fault& faultFor(Operation operation) { return faults()[static_cast<std::size_t>(operation)]; }
 
 // True, with errno set to the fault's, when the call of operation must fail.
@@ -47,7 +49,10 @@ void clearFaults() {
         fault.errnoValue = 0;
         fault.remainingSuccesses = 0;
     }
+    fileSystemType = 0;
 }
+
+void injectFileSystemType(unsigned long type) { fileSystemType = type; }
 
 int injectedFault(Operation operation) {
     Fault& fault = faultFor(operation);
@@ -99,6 +104,13 @@ int unlink(const char* path) { return faulted(Operation::Unlink) ? -1 : ::unlink
 int openat2(int folderFd, const char* path, const open_how& how) {
     if (faulted(Operation::OpenBeneath)) return -1;
     return static_cast<int>(::syscall(SYS_openat2, folderFd, path, &how, sizeof how));
+}
+
+int statfs(const char* path, struct statfs* info) {
+    const int result = ::statfs(path, info);
+    if (const unsigned long type = fileSystemType.load(std::memory_order_relaxed); result == 0 && type != 0)
+        info->f_type = static_cast<decltype(info->f_type)>(type);
+    return result;
 }
 
 }  // namespace ni::sys

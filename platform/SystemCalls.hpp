@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -34,6 +35,9 @@ void clearFaults();
 
 // The errno the next call of `operation` must fail with, or 0. Counts the call.
 int injectedFault(Operation operation);
+// From now on statfs() reports type (a kernel magic number, 0x4d44 for FAT) as
+// the file system of every folder; 0 (and clearFaults) reports the real one.
+void injectFileSystemType(unsigned long type);
 
 // The system calls that faults can fail. Each makes the call it is named after
 // and answers as it does; with a fault armed for its operation it makes no
@@ -65,5 +69,7 @@ int link(const char* from, const char* to);
 int unlink(const char* path);
 // openat2(2). OpenBeneath (ENOSYS: a kernel without it).
 int openat2(int folderFd, const char* path, const open_how& how);
+// statfs(2), with f_type replaced by an injected file-system type.
+int statfs(const char* path, struct statfs* info);
 
 }  // namespace ni::sys

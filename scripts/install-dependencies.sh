@@ -14,6 +14,7 @@ packages=(
   libxml2-utils                   # xmllint: an independent check of every Content.xml we write
   dbus                            # dbus-daemon: a private session bus for the file-manager test
   mount                           # mount: a small tmpfs in a private namespace, for the full-disk tests
+  dosfstools                      # mkfs.vfat: a FAT image for the test of names such disks take
   time                            # /usr/bin/time: CPU times and peak memory in bench/run.sh
   libarchive-tools                # bsdtar: the zipped exports that bench/run.sh times
   clang libclang-rt-14-dev        # libFuzzer targets

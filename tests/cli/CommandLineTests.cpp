@@ -178,5 +178,28 @@ TEST_F(CommandLine, FileSizeLimitAndFullDiskFailTheRunNamingTheFileAndCleanUp) {
     EXPECT_TRUE(full.err.ends_with("left: \n")) << full.err;
 }
 
+// A real FAT disk: a vfat image mounted in a private mount namespace, found by statfs, gets
+// names it takes without --portable-names. Loop mounts are refused in most containers and user
+// namespaces, and some kernels lack vfat: that is the machine, and the test is skipped.
+TEST_F(CommandLine, AFATDiskGetsNamesItTakes) {
+    const fs::path image = root() / "fat.img", mount = root() / "stick";
+    fs::create_directories(mount);
+    if (const Outcome made = run({"mkfs.vfat", "-C", image.native(), "8192"}); made.status != 0)
+        GTEST_SKIP() << "mkfs.vfat (dosfstools) couldn't make an image: " << made.err;
+    const auto unshare = runningAsRoot() ? Names{"unshare", "-m"} : Names{"unshare", "-Urm"};
+    Names command = unshare;
+    command.insert(command.end(), {"sh", "-c",
+                                   "mount -o loop \"$0\" \"$1\" || exit 77; \"$2\" -q -o \"$1\" \"$3\"; "
+                                   "status=$?; cd \"$1\" && find . | sort; exit $status",
+                                   image.native(), mount.native(), kCli(),
+                                   NI_TEST_DATA_DIR "/golden/portable_names/export"});
+    const Outcome result = run(command);
+    if (result.status == 77) GTEST_SKIP() << "a vfat image can't be mounted here: " << result.err;
+    EXPECT_EQ(result.status, 0) << result.err;
+    for (const char* name :
+         {"./Notara Export/work - 2/n.inkvale", "./Notara Export/What- a- -note.inkvale/Media/ph-oto."})
+        EXPECT_TRUE(has(result.out, name)) << result.out;
+}
+
 }  // namespace
 }  // namespace ni

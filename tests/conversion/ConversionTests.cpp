@@ -1,9 +1,13 @@
 // The controller: converting a folder, keeping the export pending until it is saved, and what a run tells.
 
+#include <regex>
+#include <sstream>
+
 #include "TestSupport.hpp"
 #include "conversion/AppDelegate.hpp"
 #include "conversion/NoteFile.hpp"
 #include "conversion/UserInterface.hpp"
+#include "platform/Cancellation.hpp"
 #include "platform/SystemCalls.hpp"
 
 namespace ni {
@@ -43,6 +47,12 @@ public:
     }
     void revealInFileViewer(const fs::path& url) override { revealed.push_back(url); }
     void pendingExportChanged(bool pending) override { pendingChanges.push_back(pending); }
+    std::vector<MoveProgress> moves;
+    std::function<void(const MoveProgress&)> onMove;
+    void moveProgress(const MoveProgress& progress) override {
+        moves.push_back(progress);
+        if (onMove) onMove(progress);
+    }
     void conversionProgress(ConversionPhase phase, std::size_t done, std::size_t) override {
         if (phase == ConversionPhase::WritingPackages && done == 0 && beforeWriting)
             std::exchange(beforeWriting, {})();
@@ -197,6 +207,68 @@ TEST_F(Conversion, APlantedTemporaryFolderIsToldAndEverySheetRecorded) {
     controller.discardExport();
     EXPECT_TRUE(entriesOf(tmp()) == Names{temporaryContainerName()})
         << testing::PrintToString(entriesOf(tmp()));
+}
+
+// Every item below folder, a folder's path ending in "/", the picture identifier masked.
+Names treeNames(const fs::path& folder) {
+    Names names{"Notara Export/"};
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string path = "Notara Export/" + entry.path().lexically_relative(folder).native();
+        names.push_back(std::regex_replace(path, std::regex("[0-9a-f]{32}"), "@ID1@") +
+                        (entry.is_directory() ? "/" : ""));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Save Sheets… onto a disk that refuses some names (FAT, the statfs seam says) names the sheets as a
+// conversion for that disk names them: the golden case's tree and warnings. A copy to another disk
+// tells its progress, never backwards, up to its totals; a cancel midway shows no error, leaves
+// nothing at the destination and the export whole and pending.
+TEST_F(Conversion, SavingOntoADiskThatRefusesSomeNamesRenamesAsAConversionForItWould) {
+    const fs::path golden = NI_TEST_DATA_DIR "/golden/portable_names";
+    fs::copy(golden / "export", notes(), fs::copy_options::recursive);
+    Names expectedTree, expectedWarnings;
+    std::istringstream tree(readFile(golden / "tree")), warnings(readFile(golden / "stderr"));
+    for (std::string line; std::getline(tree, line);)
+        if (!line.starts_with("  |")) expectedTree.push_back(line.substr(0, line.find("  (")));
+    for (std::string line; std::getline(warnings, line);)
+        if (line.starts_with("notara2inkvale-cli: warning: ")) expectedWarnings.push_back(line.substr(29));
+    const fs::path exportURL = convert(notes());
+    ASSERT_TRUE(controller.lastConversionSummary().notices.empty());
+    sys::injectFileSystemType(0x4d44);
+    sys::injectFault(sys::Operation::Rename, EXDEV);
+    ui.panelAnswer = root() / "Stick";
+    ui.onMove = [](const MoveProgress& progress) {
+        if (progress.unitsDone == 2) requestCancellation();
+    };
+    controller.saveFiles();
+    clearCancellation();
+    EXPECT_TRUE(ui.errors.empty());
+    EXPECT_EQ(entriesOf(root() / "Stick"), Names{});
+    EXPECT_EQ(controller.exportURL(), exportURL);
+    EXPECT_EQ(treeNames(exportURL), expectedTree);
+
+    ui.moves.clear();
+    ui.onMove = {};
+    controller.saveFiles();
+    sys::clearFaults();
+    EXPECT_EQ(treeNames(root() / "Stick" / "Notara Export"), expectedTree);
+    Names told;
+    for (const Notice& notice : controller.lastConversionSummary().notices)
+        told.push_back(std::regex_replace("“" + notice.path + "”: " + notice.message,
+                                          std::regex("[0-9a-f]{32}"), "@ID1@"));
+    EXPECT_EQ(told, expectedWarnings);
+    EXPECT_EQ(controller.lastConversionSummary().sheets[3].package, "work - 2/n.inkvale");
+    ASSERT_GT(ui.moves.size(), 2u);
+    EXPECT_EQ(ui.moves.front().bytesDone + ui.moves.front().unitsDone, 0u);
+    for (std::size_t i = 1; i < ui.moves.size(); ++i)
+        EXPECT_TRUE(ui.moves[i].bytesDone >= ui.moves[i - 1].bytesDone &&
+                    ui.moves[i].unitsDone >= ui.moves[i - 1].unitsDone);
+    const MoveProgress& last = ui.moves.back();
+    EXPECT_EQ(std::tie(last.bytesDone, last.unitsDone, last.unitsTotal),
+              std::tie(last.bytesTotal, last.unitsTotal, ui.moves.front().unitsTotal));
+    EXPECT_EQ(last.unitsTotal, 4u);
 }
 
 // Faults met by the controller on the small export.
