@@ -17,12 +17,19 @@
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const fs::path scratch = [] {
+    static fs::path scratch;
+    if (scratch.empty()) {
         ::setenv("NI_RESOURCE_DIR", fs::path(NI_TEMPLATE_DIR).parent_path().c_str(), 1);
-        char folder[] = "/tmp/ni-fuzz-archive.XXXXXX";
-        if (::mkdtemp(folder) == nullptr) std::abort();
-        return fs::path(folder);
-    }();
+        const char* tmp = std::getenv("TMPDIR");
+        std::string folder =
+            std::string(tmp != nullptr && *tmp == '/' ? tmp : "/tmp") + "/ni-fuzz-archive.XXXXXX";
+        if (::mkdtemp(folder.data()) == nullptr) std::abort();
+        scratch = folder;
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(scratch, ec);
+        });
+    }
     const fs::path archive = scratch / "export.zip", out = scratch / "out";
     std::ofstream(archive, std::ios::binary).write(reinterpret_cast<const char*>(data), std::streamsize(size));
     ni::ConversionOptions options;
