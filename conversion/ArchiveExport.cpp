@@ -7,6 +7,7 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -80,7 +81,10 @@ std::optional<std::string> entryName(struct archive_entry* entry) {
 // dropped. Nothing when it is absolute or has a ".." component: such an entry
 // is never used, however harmless it looks.
 std::optional<std::string> keyOfName(const std::string& name) {
-    if (name.starts_with('/') || (name.size() >= 2 && name[1] == ':')) return std::nullopt;
+    // "/x" and a drive's "C:/x" or "C:\x"; a name such as "A: list.txt" is a name.
+    const bool drive = name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':' &&
+                       (name[2] == '/' || name[2] == '\\');
+    if (name.starts_with('/') || drive) return std::nullopt;
     std::string key;
     for (std::size_t start = 0; start <= name.size();) {
         std::size_t end = name.find('/', start);
@@ -213,23 +217,24 @@ void ArchiveIndex::index(const std::vector<Header>& headers) {
         } else if (keys[i]->starts_with(root) && keys[i]->size() > root.size()) {
             // Anything else outside the export's folder is the archiver's own.
             std::string key = keys[i]->substr(root.size());
-            if (add(key, headers[i].type, i))
+            if (add(key, headers[i].type))
                 used_[i] = std::move(key);
             else
                 notices_.push_back(Notice{NoticeKind::ArchiveEntry, key,
-                                          "Left out: an earlier entry of the archive has this name."});
+                                          "Left out: an earlier entry of the archive has this name, or "
+                                          "its folder’s."});
         }
     }
 }
 
-bool ArchiveIndex::add(const std::string& key, mode_t type, std::uint64_t ordinal) {
+bool ArchiveIndex::add(const std::string& key, mode_t type) {
     // Archives often leave folders out and name only the files inside.
     for (std::size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
-        const auto [folder, made] = items_.try_emplace(key.substr(0, slash), Item{S_IFDIR, 0});
-        if (folder->second.type != S_IFDIR) return false;
+        const auto [folder, made] = items_.try_emplace(key.substr(0, slash), S_IFDIR);
+        if (folder->second != S_IFDIR) return false;
     }
-    const auto [item, made] = items_.try_emplace(key, Item{type, ordinal});
-    return made || (type == S_IFDIR && item->second.type == S_IFDIR);
+    const auto [item, made] = items_.try_emplace(key, type);
+    return made || (type == S_IFDIR && item->second == S_IFDIR);
 }
 
 std::optional<std::string> ArchiveIndex::keyOf(const fs::path& url) const {
@@ -243,7 +248,7 @@ std::optional<std::string> ArchiveIndex::keyOf(const fs::path& url) const {
 std::optional<std::vector<FolderEntry>> ArchiveIndex::list(const fs::path& url, Error* error) const {
     const auto key = keyOf(url);
     const auto item = key ? items_.find(*key) : items_.end();
-    if (!key || (!key->empty() && (item == items_.end() || item->second.type != S_IFDIR))) {
+    if (!key || (!key->empty() && (item == items_.end() || item->second != S_IFDIR))) {
         setError(error, Error(ErrorKind::NotDirectory, url));
         return std::nullopt;
     }
@@ -252,8 +257,8 @@ std::optional<std::vector<FolderEntry>> ArchiveIndex::list(const fs::path& url, 
     for (auto it = items_.lower_bound(prefix); it != items_.end() && it->first.starts_with(prefix); ++it) {
         const std::string_view name = std::string_view(it->first).substr(prefix.size());
         if (name.empty() || name.find('/') != std::string_view::npos) continue;
-        const auto kind = it->second.type == S_IFDIR   ? FolderEntry::Kind::Directory
-                          : it->second.type == S_IFLNK ? FolderEntry::Kind::SymbolicLink
+        const auto kind = it->second == S_IFDIR   ? FolderEntry::Kind::Directory
+                          : it->second == S_IFLNK ? FolderEntry::Kind::SymbolicLink
                                                        : FolderEntry::Kind::Other;
         entries.push_back({std::string(name), kind});
     }
@@ -268,7 +273,7 @@ std::optional<mode_t> ArchiveIndex::typeAt(const fs::path& url) const {
     if (key->empty()) return S_IFDIR;
     const auto item = items_.find(*key);
     if (item == items_.end()) return std::nullopt;
-    return item->second.type;
+    return item->second;
 }
 
 std::unique_ptr<ArchivePass> ArchivePass::open(const ArchiveIndex& index, Error* error) {

@@ -55,21 +55,17 @@ public:
 private:
     friend class ArchivePass;
     struct Header;
-    struct Item {
-        mode_t type = 0;
-        std::uint64_t ordinal = 0;  // which entry; implied folders have none
-    };
     explicit ArchiveIndex(std::filesystem::path url) : url_(std::move(url)) {}
     // Takes in the entries' headers, in the archive's order.
     void index(const std::vector<Header>& headers);
     // Adds an item and the folders it implies; false when a file is in the way.
-    bool add(const std::string& key, mode_t type, std::uint64_t ordinal);
+    bool add(const std::string& key, mode_t type);
     // The key of url in items_: its path below the archive, "" for the export itself.
     std::optional<std::string> keyOf(const std::filesystem::path& url) const;
 
     std::filesystem::path url_;
     std::uint64_t unpackLimit_ = 0;
-    std::map<std::string, Item> items_;  // below the export's own folder
+    std::map<std::string, mode_t> items_;  // below the export's own folder: each item's type
     std::vector<std::string> used_;      // per entry: its key, or "" when unused
     std::vector<std::string> names_;     // per entry: its name, to find a changed archive
     std::vector<Notice> notices_;

@@ -178,6 +178,8 @@ def walk_rules():
         Entry("Group/Deeper/", mode=FOLDER),
         Entry("Group/Deeper/Too deep.txt", note("Too deep", "Two folders down: not converted.")),
         Entry("/etc/evil.txt", evil),
+        Entry("C:\\evil.txt", evil),
+        Entry("A: list.txt", note("A: list", "A colon second is no drive letter: a name like any other.")),
         Entry("../evil.txt", evil),
         Entry("Group/../../evil.txt", evil),
         Entry("Gr\x81\xe1e.txt".encode("latin-1"), note("Grüße", "Named in CP437 (ü, ß) by an old zip program.")),
