@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <climits>
+#include <ctime>
 #include <map>
 #include <pugixml.hpp>
 #include <regex>
@@ -455,14 +456,16 @@ TEST_F(Sheets, PastTheBudgetANoteIsReadAndCheckedAgainWhenWritten) {
 // its notes' bytes are kept from the first reading or read again from the archive.
 TEST_F(Sheets, AZippedExportConvertsAsItsFolderDoes) {
     const fs::path cases = NI_TEST_DATA_DIR "/golden";
-    // Every item's path (identifiers masked), with a package's date and a file's bytes.
+    // Every item's path (identifiers masked), with a folder's date ("now" when it is undated) and a
+    // file's bytes.
     const auto treeOf = [](const fs::path& folder) {
         std::map<std::string, std::string> tree;
         for (const auto& item : fs::recursive_directory_iterator(folder)) {
             const std::string path = std::regex_replace(item.path().lexically_relative(folder).native(),
                                                         std::regex("[0-9a-f]{32}"), "ID");
+            const std::int64_t date = modified(item.path());
             tree[path] = item.is_directory()
-                             ? std::to_string(modified(item.path()))
+                             ? (std::time(nullptr) - date > 3600 ? std::to_string(date) : "now")
                              : std::regex_replace(readFile(item.path()), std::regex("[0-9a-f]{32}"), "ID");
         }
         return tree;
