@@ -560,9 +560,11 @@ bool writeArchivePicture(const FolderScan& scan, const std::vector<std::size_t>&
 }
 
 // The archive pass of the writing: every picture a sheet shows, and the
-// notes whose bytes weren't kept. Sheets whose text it wrote are marked in written.
+// notes whose bytes weren't kept. Sheets whose text it wrote are marked in
+// written; progress is told the packages made, as pictures can take long.
 bool writeFromArchive(const FolderScan& scan, const WriteTargets& targets, const NoteReading& reading,
-                      std::vector<char>& made, std::vector<char>& written, Error* error) {
+                      UserInterface* progress, std::vector<char>& made, std::vector<char>& written,
+                      Error* error) {
     std::unordered_map<std::string, std::vector<std::size_t>> showing;  // a picture's entry: its sheets
     std::unordered_map<std::string, std::size_t> unkept;                // a note's entry: its sheet
     for (std::size_t i = 0; i < scan.sheets.size(); ++i) {
@@ -577,6 +579,14 @@ bool writeFromArchive(const FolderScan& scan, const WriteTargets& targets, const
     OpenFolder open;
     std::string path;
     Error passError;
+    std::size_t done = 0, reported = 0;  // packages made so far, and in progress reports (of 200)
+    const auto tell = [&](std::size_t sheet, char wasMade) {
+        done += made[sheet] && !wasMade;
+        if (progress != nullptr && done * 200 / made.size() > reported) {
+            reported = done * 200 / made.size();
+            progress->conversionProgress(ConversionPhase::WritingPackages, done, made.size());
+        }
+    };
     while (pass->next(path, &passError)) {
         const auto note = unkept.find(path);
         const auto picture = showing.find(path);
@@ -586,9 +596,11 @@ bool writeFromArchive(const FolderScan& scan, const WriteTargets& targets, const
             if (!(bytes = pass->readAll(kLargestNote, error))) return false;
             if (bytes->size() > kLargestNote)  // grown since it was first read
                 return setError(error, tooLargeNoteError(scan.archive->url() / path, bytes->size()));
+            const char wasMade = made[note->second];
             if (!writeSheetText(scan, note->second, *bytes, targets, reading, open, made, error))
                 return false;
             written[note->second] = 1;
+            tell(note->second, wasMade);
         }
         if (picture == showing.end()) continue;
         const auto fill = [&](int fd, const fs::path& target, Error* fillError) {
@@ -601,19 +613,25 @@ bool writeFromArchive(const FolderScan& scan, const WriteTargets& targets, const
                 return setError(fillError, Error(ErrorKind::WriteFailed, target, failed));
             return true;
         };
+        std::vector<char> wasMade;
+        for (const std::size_t sheet : picture->second) wasMade.push_back(made[sheet]);
         if (!writeArchivePicture(scan, picture->second, targets, fill, made, error)) return false;
+        for (std::size_t k = 0; k < wasMade.size(); ++k) tell(picture->second[k], wasMade[k]);
     }
     return !passError || setError(error, std::move(passError));
 }
 
 // A zipped export's sheets: the archive pass, then the sheets of kept notes
-// on every core, and every package dated last.
+// on every core, and every package dated last. Progress is the pass's when
+// there was one: counting again from nothing would run it backwards.
 bool writeArchiveSheets(const FolderScan& scan, const WriteTargets& targets, const NoteReading& reading,
                         UserInterface* progress, std::vector<char>& undated, Error* error) {
     std::vector<char> made(scan.sheets.size(), 0), written(scan.sheets.size(), 0);
-    if (!writeFromArchive(scan, targets, reading, made, written, error)) return false;
-    return forEachInParallel<OpenFolder>(
-        scan.sheets.size(), ConversionPhase::WritingPackages, progress, scan.folderURL, error,
+    if (!writeFromArchive(scan, targets, reading, progress, made, written, error)) return false;
+    const bool streamed = std::find(made.begin(), made.end(), 1) != made.end();
+    const bool wrote = forEachInParallel<OpenFolder>(
+        scan.sheets.size(), ConversionPhase::WritingPackages, streamed ? nullptr : progress, scan.folderURL,
+        error,
         [&](std::size_t i) { return targets.noteFolders[scan.sheets[i].folder] / scan.sheets[i].noteName; },
         [&](std::size_t i, Error* sheetError, OpenFolder& open) {
             const PlannedSheet& planned = scan.sheets[i];
@@ -630,6 +648,9 @@ bool writeArchiveSheets(const FolderScan& scan, const WriteTargets& targets, con
             undated[i] = leftOut;
             return true;
         });
+    if (wrote && streamed && progress != nullptr)
+        progress->conversionProgress(ConversionPhase::WritingPackages, made.size(), made.size());
+    return wrote;
 }
 
 // A folder for every group in the staging folder.
