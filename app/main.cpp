@@ -49,7 +49,7 @@ CommandLine parseCommandLine(int argc, char** argv) {
         parser.addOption(option);
     }
     parser.addPositionalArgument(QStringLiteral("folder"),
-                                 QStringLiteral("A Notara export folder to convert."),
+                                 QStringLiteral("A Notara export folder, or the export zipped, to convert."),
                                  QStringLiteral("[FOLDER]"));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
 
