@@ -16,6 +16,7 @@
 #include "platform/Error.hpp"
 #include "platform/FileDescriptor.hpp"
 #include "platform/UTF8.hpp"
+#include "utilities/TypeIdentifiers.hpp"
 #include "utilities/URLPathUtilities.hpp"
 
 namespace ni {
@@ -129,6 +130,12 @@ std::string exportRoot(const std::vector<std::optional<std::string>>& keys,
     return tops.size() == 1 && folder ? *tops.begin() + "/" : std::string();
 }
 
+// Why an archive is refused once its entries up to `entry` pass limit.
+std::string tooMuchToUnpack(std::uint64_t limit, const std::string& entry) {
+    return std::string("it would unpack to more than ") +
+           (limit == kLargestUnpackedArchive ? "16 GiB" : "100 times its size") + " (entry " + entry + ")";
+}
+
 }  // namespace
 
 // One entry of the archive as its header tells it.
@@ -138,10 +145,8 @@ struct ArchiveIndex::Header {
 };
 
 bool isArchiveName(const fs::path& url) {
-    std::string extension = pathExtension(url.filename().native());
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == "zip";
+    static const std::vector<std::string> zip = {"public.zip-archive"};
+    return pathExtensionConformsToTypes(pathExtension(url.filename().native()), zip);
 }
 
 std::unique_ptr<ArchiveIndex> ArchiveIndex::read(const fs::path& archiveURL, Error* error) {
@@ -183,11 +188,7 @@ std::unique_ptr<ArchiveIndex> ArchiveIndex::read(const fs::path& archiveURL, Err
             return fail("its entry " + named + " is encrypted; unzip it first");
         if (archive_entry_size_is_set(entry))
             declared += static_cast<std::uint64_t>(archive_entry_size(entry));
-        if (declared > index->unpackLimit_)
-            return fail("it would unpack to more than " +
-                        std::string(index->unpackLimit_ == kLargestUnpackedArchive ? "16 GiB"
-                                                                                   : "100 times its size") +
-                        " (entry " + named + ")");
+        if (declared > index->unpackLimit_) return fail(tooMuchToUnpack(index->unpackLimit_, named));
     }
     index->index(headers);
     return index;
@@ -347,11 +348,7 @@ bool ArchivePass::readBlocks(const Chunk& chunk, Error* error) {
             return setError(error, failure("its entry " + inQuotes(name_) + " holds more than the " +
                                            std::to_string(declared) + " bytes it declares"));
         if (unpacked_ > index_.unpackLimit_)
-            return setError(error, failure("it would unpack to more than " +
-                                           std::string(index_.unpackLimit_ == kLargestUnpackedArchive
-                                                           ? "16 GiB"
-                                                           : "100 times its size") +
-                                           " (entry " + inQuotes(name_) + ")"));
+            return setError(error, failure(tooMuchToUnpack(index_.unpackLimit_, inQuotes(name_))));
         if (!chunk(static_cast<const char*>(block), size)) return false;
     }
 }

@@ -27,7 +27,6 @@
 #include "platform/FileMove.hpp"
 #include "platform/FolderListing.hpp"
 #include "platform/Resources.hpp"
-#include "platform/SystemCalls.hpp"
 #include "platform/UTF8.hpp"
 #include "utilities/StringPathUtilities.hpp"
 #include "utilities/TemporaryFiles.hpp"
@@ -499,9 +498,9 @@ bool makePackage(const FolderScan& scan, std::size_t i, const WriteTargets& targ
                  std::vector<char>& made, Error* error) {
     const PlannedSheet& planned = scan.sheets[i];
     if (made[i]) return true;
-    if (sys::mkdirat(folderFd, planned.packageName.c_str(), 0755) != 0)
-        return setError(error, Error(errno == EEXIST ? ErrorKind::AlreadyExists : ErrorKind::WriteFailed,
-                                     targets.exportFolders[planned.folder] / planned.packageName, errno));
+    if (!FileWrapper::directory({})->writeInFolder(folderFd, targets.exportFolders[planned.folder],
+                                                   planned.packageName, error))
+        return false;
     made[i] = 1;
     return true;
 }
